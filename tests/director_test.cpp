@@ -32,3 +32,54 @@ TEST(Director, ShowEndsWithTheFrameAt75Seconds)
 	EXPECT_TRUE(showover(75000));
 	EXPECT_TRUE(showover(75001));
 }
+
+// the event drain, on SDL's own EventDrain with the dummy video driver
+struct EventDrain : testing::Test {
+	void SetUp() override
+	{
+		setenv("SDL_VIDEODRIVER", "dummy", 1);
+		ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0);
+	}
+	void TearDown() override { SDL_Quit(); }
+	static void push(Uint8 type, SDLKey key = SDLK_UNKNOWN)
+	{
+		SDL_Event ev = {};
+		ev.type = type;
+		ev.key.keysym.sym = key;
+		if (type == SDL_KEYDOWN || type == SDL_KEYUP)
+			ev.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+		ASSERT_EQ(SDL_PushEvent(&ev), 0);
+	}
+	static int left()
+	{
+		SDL_Event evs[16];
+		return SDL_PeepEvents(evs, 16, SDL_PEEKEVENT, SDL_ALLEVENTS);
+	}
+};
+
+TEST_F(EventDrain, OnlyEscapeReleaseAndQuitEndTheShow)
+{
+	push(SDL_KEYDOWN, SDLK_ESCAPE);
+	push(SDL_KEYUP, SDLK_SPACE);
+	push(SDL_KEYDOWN, SDLK_q);
+	push(SDL_MOUSEBUTTONUP);
+	EXPECT_FALSE(quitevent());
+	EXPECT_EQ(left(), 0);
+	push(SDL_KEYUP, SDLK_ESCAPE);
+	EXPECT_TRUE(quitevent());
+	push(SDL_QUIT);
+	EXPECT_TRUE(quitevent());
+}
+
+TEST_F(EventDrain, EventsBehindAQuitStayUnread)
+{
+	push(SDL_KEYDOWN, SDLK_a);
+	push(SDL_QUIT);
+	push(SDL_KEYUP, SDLK_ESCAPE);
+	push(SDL_KEYDOWN, SDLK_b);
+	EXPECT_TRUE(quitevent());
+	EXPECT_EQ(left(), 2);
+	EXPECT_TRUE(quitevent());     // the Escape release behind it
+	EXPECT_EQ(left(), 1);
+	EXPECT_FALSE(quitevent());
+}

@@ -1,0 +1,192 @@
+// A library preloaded into the show by the tests: it logs the SDL calls that
+// the show itself makes, with their arguments, to the file named by
+// SPY_LOG, and fails the heat field's allocation when SPY_NOFIELD is set.
+// Calls that SDL's own libraries make to each other are not logged.
+#include <SDL.h>
+#include <SDL_image.h>
+#include <SDL_mixer.h>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+
+extern "C" void *__libc_calloc(size_t, size_t);
+
+static SDL_Surface *screen, *loaded;
+
+static bool fromshow(void *ret)
+{
+	Dl_info info;
+	return !(dladdr(ret, &info) && info.dli_fname && strstr(info.dli_fname, "libSDL"));
+}
+
+static void say(const char *fmt, ...)
+{
+	const char *path = getenv("SPY_LOG");
+	if (!path)
+		return;
+	FILE *f = fopen(path, "a");
+	if (!f)
+		return;
+	va_list ap;
+	va_start(ap, fmt);
+	vfprintf(f, fmt, ap);
+	va_end(ap);
+	fputc('\n', f);
+	fclose(f);
+}
+
+template <typename T> static T real(const char *name)
+{
+	return (T)dlsym(RTLD_NEXT, name);
+}
+
+#define RET __builtin_return_address(0)
+
+extern "C" {
+
+#ifndef SPY_NOCALLOC
+void *calloc(size_t n, size_t size)
+{
+	if (n == 640 * 486 && size == 4 && getenv("SPY_NOFIELD"))
+		return nullptr;
+	return __libc_calloc(n, size);
+}
+#endif
+
+void srand(unsigned seed)
+{
+	say("srand %u", seed);
+	real<void (*)(unsigned)>("srand")(seed);
+}
+
+int SDL_Init(Uint32 flags)
+{
+	if (fromshow(RET))
+		say("SDL_Init %u", flags);
+	return real<int (*)(Uint32)>("SDL_Init")(flags);
+}
+
+void SDL_Quit(void)
+{
+	say("SDL_Quit");
+	real<void (*)(void)>("SDL_Quit")();
+}
+
+SDL_Surface *SDL_SetVideoMode(int w, int h, int bpp, Uint32 flags)
+{
+	SDL_Surface *r = real<SDL_Surface *(*)(int, int, int, Uint32)>("SDL_SetVideoMode")(w, h, bpp, flags);
+	if (fromshow(RET)) {
+		say("SDL_SetVideoMode %d %d %d 0x%x -> %s", w, h, bpp, flags, r ? "screen" : "null");
+		screen = r;
+	}
+	return r;
+}
+
+int SDL_ShowCursor(int toggle)
+{
+	if (fromshow(RET))
+		say("SDL_ShowCursor %d", toggle);
+	return real<int (*)(int)>("SDL_ShowCursor")(toggle);
+}
+
+int Mix_OpenAudio(int rate, Uint16 format, int channels, int chunk)
+{
+	say("Mix_OpenAudio %d 0x%x %d %d", rate, format, channels, chunk);
+	return real<int (*)(int, Uint16, int, int)>("Mix_OpenAudio")(rate, format, channels, chunk);
+}
+
+void SDL_PauseAudio(int on)
+{
+	if (fromshow(RET))
+		say("SDL_PauseAudio %d", on);
+	real<void (*)(int)>("SDL_PauseAudio")(on);
+}
+
+void SDL_WM_SetCaption(const char *title, const char *icon)
+{
+	if (fromshow(RET))
+		say("SDL_WM_SetCaption %s %s", title ? title : "(null)", icon ? icon : "(null)");
+	real<void (*)(const char *, const char *)>("SDL_WM_SetCaption")(title, icon);
+}
+
+SDL_Surface *IMG_Load(const char *file)
+{
+	loaded = real<SDL_Surface *(*)(const char *)>("IMG_Load")(file);
+	say("IMG_Load %s -> %s", file, loaded ? "picture" : "null");
+	return loaded;
+}
+
+SDL_Surface *SDL_ConvertSurface(SDL_Surface *src, SDL_PixelFormat *fmt, Uint32 flags)
+{
+	SDL_Surface *r = real<SDL_Surface *(*)(SDL_Surface *, SDL_PixelFormat *, Uint32)>("SDL_ConvertSurface")(src, fmt, flags);
+	if (fromshow(RET))
+		say("SDL_ConvertSurface %s %s 0x%x", src == loaded ? "picture" : "other",
+		    screen && fmt == screen->format ? "screenformat" : "otherformat", flags);
+	return r;
+}
+
+int SDL_SetColorKey(SDL_Surface *surface, Uint32 flag, Uint32 key)
+{
+	if (fromshow(RET))
+		say("SDL_SetColorKey 0x%x %s", flag,
+		    key == SDL_MapRGB(surface->format, 0, 0, 0) ? "black" : "other");
+	return real<int (*)(SDL_Surface *, Uint32, Uint32)>("SDL_SetColorKey")(surface, flag, key);
+}
+
+void SDL_FreeSurface(SDL_Surface *surface)
+{
+	if (fromshow(RET))
+		say("SDL_FreeSurface %s", surface && surface == loaded ? "picture" : "other");
+	real<void (*)(SDL_Surface *)>("SDL_FreeSurface")(surface);
+}
+
+SDL_RWops *SDL_RWFromFile(const char *file, const char *mode)
+{
+	SDL_RWops *r = real<SDL_RWops *(*)(const char *, const char *)>("SDL_RWFromFile")(file, mode);
+	if (fromshow(RET))
+		say("SDL_RWFromFile %s %s", file, mode);
+	return r;
+}
+
+Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc)
+{
+	Mix_Chunk *r = real<Mix_Chunk *(*)(SDL_RWops *, int)>("Mix_LoadWAV_RW")(src, freesrc);
+	say("Mix_LoadWAV_RW %d -> %s", freesrc, r ? "music" : "null");
+	return r;
+}
+
+int Mix_PlayChannelTimed(int channel, Mix_Chunk *chunk, int loops, int ticks)
+{
+	say("Mix_PlayChannelTimed %d %s %d %d", channel, chunk ? "music" : "null", loops, ticks);
+	return real<int (*)(int, Mix_Chunk *, int, int)>("Mix_PlayChannelTimed")(channel, chunk, loops, ticks);
+}
+
+void SDL_Delay(Uint32 ms)
+{
+	if (fromshow(RET))
+		say("SDL_Delay %u", ms);
+	real<void (*)(Uint32)>("SDL_Delay")(ms);
+}
+
+Uint32 SDL_GetTicks(void)
+{
+	static bool once;
+	if (!once && fromshow(RET)) {
+		once = true;
+		say("SDL_GetTicks");
+	}
+	return real<Uint32 (*)(void)>("SDL_GetTicks")();
+}
+
+int SDL_Flip(SDL_Surface *surface)
+{
+	static bool once;
+	if (!once && fromshow(RET)) {
+		once = true;
+		say("SDL_Flip %s", surface == screen ? "screen" : "other");
+	}
+	return real<int (*)(SDL_Surface *)>("SDL_Flip")(surface);
+}
+}
