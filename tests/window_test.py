@@ -25,20 +25,17 @@ class Window(unittest.TestCase):
                 sr.picture(d)
                 body(d, display, lib)
 
-    def test_named_640_by_480_and_ends_on_escape_release_not_press(self):
+    def ends_the_show(self, action):
+        """Starts the show in a window on each runtime, runs
+        action(display, window, process), and checks that the show then ends
+        quietly with status 0."""
         def body(d, display, lib):
             p = startx(d, display, lib)
             try:
                 win = sr.findwindow(display)
-                info = subprocess.run(["xwininfo", "-id", str(win)], capture_output=True,
-                                      text=True, env=dict(os.environ, DISPLAY=display)).stdout
-                self.assertIn("Width: 640", info)
-                self.assertIn("Height: 480", info)
                 time.sleep(0.5 * sr.SLACK)
-                xdotool(display, "keydown", "Escape")
-                time.sleep(1.0 * sr.SLACK)
-                self.assertIsNone(p.poll(), "a held Escape ended the show")
-                xdotool(display, "keyup", "Escape")
+                self.assertIsNone(p.poll())
+                action(display, win, p)
                 rc, out, err = sr.finish(p, timeout=10)
             finally:
                 if p.poll() is None:
@@ -46,21 +43,22 @@ class Window(unittest.TestCase):
             self.assertEqual((rc, out, err), (0, b"", b""))
         self.each_runtime(body)
 
+    def test_named_640_by_480_and_ends_on_escape_release_not_press(self):
+        def action(display, win, p):
+            info = subprocess.run(["xwininfo", "-id", str(win)], capture_output=True,
+                                  text=True, env=dict(os.environ, DISPLAY=display)).stdout
+            self.assertIn("Width: 640", info)
+            self.assertIn("Height: 480", info)
+            xdotool(display, "keydown", "Escape")
+            time.sleep(1.0 * sr.SLACK)
+            self.assertIsNone(p.poll(), "a held Escape ended the show")
+            xdotool(display, "keyup", "Escape")
+        self.ends_the_show(action)
+
     def test_window_close_request_ends_the_show(self):
-        def body(d, display, lib):
-            p = startx(d, display, lib)
-            try:
-                win = sr.findwindow(display)
-                time.sleep(0.5 * sr.SLACK)
-                self.assertIsNone(p.poll())
-                subprocess.run([XCLOSE, str(win)], check=True,
-                               env=dict(os.environ, DISPLAY=display))
-                rc, out, err = sr.finish(p, timeout=10)
-            finally:
-                if p.poll() is None:
-                    p.kill()
-            self.assertEqual((rc, out, err), (0, b"", b""))
-        self.each_runtime(body)
+        def action(display, win, p):
+            subprocess.run([XCLOSE, str(win)], check=True, env=dict(os.environ, DISPLAY=display))
+        self.ends_the_show(action)
 
     def test_screen_shows_the_blue_interference(self):
         def body(d, display, lib):
