@@ -16,3 +16,7 @@ constexpr uint32_t bkmask = 0x7f;     // ... of the sum
 int32_t bkphase(int32_t elapsed);
 // paints bytes 0 to 2 of every pixel of the screen for a phase
 void bkge(int32_t phase);
+
+// the vector path bkge takes: 0 the plain loop, 1 AVX2, 2 AVX-512 (with BW
+// and VBMI); set at start to the widest the processor runs
+extern int bksimd;

@@ -45,25 +45,39 @@ void homon()
 	Mix_OpenAudio(audiorate, AUDIO_S16LSB, audiochans, audiochunk);
 	SDL_PauseAudio(1);
 	SDL_WM_SetCaption("brindlewock", NULL);
+	if (!homfire())
+		exit(exitmemory);
+	if (!homims())
+		exit(exitpicture);
+	hommusa();
+}
 
+bool homfire()
+{
 	firew = s->w;
 	fireh = s->h + firebelow;
 	firekg = (int32_t *)calloc((size_t)firew * fireh, sizeof *firekg);
-	if (!firekg)
-		exit(exitmemory);
+	return firekg != NULL;
+}
 
+bool homims()
+{
 	for (int i = 0; i < (int)(sizeof imf / sizeof *imf); i++) {
 		SDL_Surface *loaded = IMG_Load(imf[i]);
 		if (!loaded)
-			exit(exitpicture);
+			return false;
 		ims[i] = SDL_ConvertSurface(loaded, s->format, 0);
 		if (!ims[i])
-			exit(exitpicture);
+			return false;
 		SDL_SetColorKey(ims[i], SDL_SRCCOLORKEY, SDL_MapRGB(ims[i]->format, 0, 0, 0));
 		SDL_FreeSurface(loaded);
 	}
+	return true;
+}
 
-	musa = Mix_LoadWAV_RW(SDL_RWFromFile("musa.ogg", "rb"), 1);
+void hommusa()
+{
+	musa = Mix_LoadWAV_RW(SDL_RWFromFile(musf, "rb"), 1);
 }
 
 uint32_t stepsdue(uint32_t now, uint32_t &nexttick)

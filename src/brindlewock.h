@@ -22,11 +22,16 @@ constexpr int exitmemory = 3;         // exit status: no memory for the heat fie
 
 extern SDL_Surface *s;                // the screen
 extern Mix_Chunk *musa;               // the music; null when it could not be loaded
+constexpr const char *musf = "musa.ogg"; // the music file
 
 // exit handler: shuts SDL down
 void paska();
 // start-up: SDL, the video mode, audio, the heat field, the picture, the music
 void homon();
+// steps of start-up once the screen s is set; the first two return false on failure
+bool homfire();                       // allocates the heat field, all zero
+bool homims();                        // loads the pictures, converted to the screen's format
+void hommusa();                       // loads the music into musa, null on failure
 
 // how many fixed steps are due at now; advances nexttick past them
 uint32_t stepsdue(uint32_t now, uint32_t &nexttick);

@@ -1,0 +1,333 @@
+"""End-to-end tests of brindlewock-capture: the command line, the files it
+writes as ffprobe and a decoder see them, determinism, and its failures."""
+import json
+import os
+import pty
+import select
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+import wave
+
+BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "build"))
+BIN = os.path.abspath(os.path.join(BUILDDIR, "brindlewock-capture"))
+SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
+SLACK = 4 if SANITIZE else 1
+RATE = 48000
+
+
+def env():
+    """No display and no SDL drivers asked for: the capture needs neither."""
+    e = dict(os.environ)
+    for k in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "SDL_AUDIODRIVER", "LD_LIBRARY_PATH"):
+        e.pop(k, None)
+    if SANITIZE:
+        e["ASAN_OPTIONS"] = "verify_asan_link_order=0:detect_leaks=0:abort_on_error=0"
+        e["UBSAN_OPTIONS"] = "print_stacktrace=1:halt_on_error=1"
+    return e
+
+
+def capture(cwd, *args, timeout=60):
+    return subprocess.run([BIN, *args], cwd=cwd, env=env(), capture_output=True,
+                          timeout=timeout * SLACK)
+
+
+def music(i):
+    """Sample i of the test music, left and right: distinct, never silent."""
+    return ((i * 37) % 20000) - 10000 + 1, ((i * 53) % 16000) - 8000 + 1
+
+
+def writewav(path, seconds):
+    with wave.open(path, "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        n = int(seconds * RATE)
+        w.writeframes(b"".join(struct.pack("<hh", *music(i)) for i in range(n)))
+
+
+def assets(d, seconds=2.0, ogg=False):
+    """A JPEG picture and music of the given length in d; the music as Ogg
+    Vorbis, or as a WAV named musa.ogg, which the mixer loads as it is."""
+    subprocess.run(["convert", "-size", "300x200", "gradient:red-yellow", "-fill", "black",
+                    "-draw", "rectangle 100,60 200,140", os.path.join(d, "galleri.jpg")], check=True)
+    if ogg:
+        writewav(os.path.join(d, "m.wav"), seconds)
+        subprocess.run(["oggenc", "-Q", "-o", os.path.join(d, "musa.ogg"), os.path.join(d, "m.wav")],
+                       check=True)
+        os.remove(os.path.join(d, "m.wav"))
+    else:
+        writewav(os.path.join(d, "musa.ogg"), seconds)
+
+
+def probe(path):
+    p = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-show_streams", "-show_format",
+                        "-of", "json", path], capture_output=True, check=True, timeout=60)
+    j = json.loads(p.stdout)
+    kinds = {s["codec_type"]: s for s in j["streams"]}
+    return kinds, j["format"]
+
+
+def y4m(path):
+    """The header line and the frames of a YUV4MPEG2 4:4:4 file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    end = data.index(b"\n")
+    head = data[:end].decode()
+    w = int(next(t[1:] for t in head.split() if t[0] == "W"))
+    h = int(next(t[1:] for t in head.split() if t[0] == "H"))
+    size = w * h * 3
+    frames, pos = [], end + 1
+    while pos < len(data):
+        assert data[pos:pos + 6] == b"FRAME\n", pos
+        frames.append(data[pos + 6:pos + 6 + size])
+        pos += 6 + size
+    assert pos == len(data)
+    return head, frames
+
+
+def lumadiff(a, b, w, h):
+    """Mean absolute difference of two frames' luma, on a sample of pixels."""
+    step = 13
+    x, y = a[:w * h:step], b[:w * h:step]
+    return sum(abs(p - q) for p, q in zip(x, y)) / len(x)
+
+
+class Capture(unittest.TestCase):
+    def setUp(self):
+        self.assertTrue(os.path.exists(BIN), BIN + " is not built: are FFmpeg's -dev packages missing?")
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        self.d = tmp.name
+
+    def files(self):
+        return sorted(os.listdir(self.d))
+
+
+class CommandLine(Capture):
+    def test_help_documents_every_option(self):
+        p = capture(self.d, "--help")
+        self.assertEqual(p.returncode, 0)
+        out = p.stdout.decode()
+        for opt in ("--fps", "--seed", "--scale", "--until", "--raw", "OUTPUT"):
+            self.assertIn(opt, out)
+        self.assertEqual(self.files(), [])
+
+    def test_bad_command_lines_say_why_with_status_2(self):
+        assets(self.d)
+        for args, word in ((["--fps", "0", "o.mp4"], "--fps"), (["--fps", "1001", "o.mp4"], "--fps"),
+                           (["--fps", "6x", "o.mp4"], "--fps"), (["--seed", "-1", "o.mp4"], "--seed"),
+                           (["--seed", "4294967296", "o.mp4"], "--seed"),
+                           (["--scale", "0", "o.mp4"], "--scale"), (["--scale", "9", "o.mp4"], "--scale"),
+                           (["--until", "75001", "o.mp4"], "--until"), (["--until", "", "o.mp4"], "--until"),
+                           (["--bogus", "o.mp4"], "--bogus"), (["--raw=1", "o.mp4"], "--raw=1"),
+                           (["o.mp4", "--fps"], "--fps"),
+                           ([], "OUTPUT"), (["o.mp4", "p.mp4"], "p.mp4"), (["."], "OUTPUT")):
+            with self.subTest(args=args):
+                p = capture(self.d, *args)
+                self.assertEqual(p.returncode, 2)
+                err = p.stderr.decode()
+                self.assertTrue(err.startswith("brindlewock-capture: "), err)
+                self.assertEqual(err.count("\n"), 1, err)
+                self.assertIn(word, err)
+        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg"])
+
+
+class Video(Capture):
+    def test_short_capture_as_ffprobe_sees_it(self):
+        # music shorter than the capture: the rest is silence, the track as long as the video
+        assets(self.d, seconds=2.0, ogg=True)
+        for args, w, h, fps, frames in ((["--until", "3000"], 1280, 960, 60, 181),
+                                        (["--until", "3000", "--fps", "25", "--scale", "1"], 640, 480, 25, 76),
+                                        (["--until", "990", "--fps", "30", "--scale", "3"], 1920, 1440, 30, 31)):
+            with self.subTest(args=args):
+                out = os.path.join(self.d, "show.mp4")
+                p = capture(self.d, "--seed", "3", *args, "show.mp4")
+                self.assertEqual(p.returncode, 0, p.stderr)
+                self.assertEqual(p.stderr, b"")  # not a terminal: no progress bar
+                s, f = probe(out)
+                v, a = s["video"], s["audio"]
+                self.assertIn("mp4", f["format_name"])
+                self.assertEqual(v["codec_name"], "h264")
+                self.assertEqual(v["pix_fmt"], "yuv420p")
+                self.assertEqual((v["width"], v["height"]), (w, h))
+                self.assertEqual(v["r_frame_rate"], "%d/1" % fps)
+                self.assertEqual(int(v["nb_read_frames"]), frames)
+                self.assertAlmostEqual(float(v["duration"]), frames / fps, delta=0.002)
+                self.assertEqual(a["codec_name"], "aac")
+                self.assertEqual((int(a["sample_rate"]), a["channels"]), (RATE, 2))
+                self.assertAlmostEqual(float(a["duration"]), frames / fps, delta=0.005)
+                self.assertAlmostEqual(float(a.get("start_time", 0)), 0, delta=0.001)
+                self.assertAlmostEqual(float(v.get("start_time", 0)), 0, delta=0.001)
+                self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "show.mp4"])
+                if frames / fps < 3:
+                    continue
+                # the music is heard for its 2 s, then silence
+                pcm = subprocess.run(["ffmpeg", "-v", "error", "-i", out, "-f", "s16le", "-ac", "1", "-"],
+                                     capture_output=True, check=True).stdout
+                sm = struct.unpack("<%dh" % (len(pcm) // 2), pcm)
+                rms = lambda a, b: (sum(x * x for x in sm[int(a * RATE):int(b * RATE)]) / ((b - a) * RATE)) ** 0.5
+                self.assertGreater(rms(0.0, 0.5), 1000)
+                self.assertGreater(rms(1.4, 1.9), 1000)
+                self.assertLess(rms(2.2, 2.95), 50)
+
+    def test_raw_stream_and_wav_hold_the_frames_and_the_music_exactly(self):
+        assets(self.d, seconds=0.7)
+        p = capture(self.d, "--raw", "--fps", "10", "--scale", "2", "--until", "1000", "--seed", "1", "out.y4m")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "out.wav", "out.y4m"])
+        head, frames = y4m(os.path.join(self.d, "out.y4m"))
+        self.assertTrue(head.startswith("YUV4MPEG2 W1280 H960 F10:1 "), head)
+        self.assertIn(" C444", head)
+        self.assertEqual(len(frames), 11)
+        # nearest-neighbour: every 2 x 2 block of every plane is one value
+        f = frames[5]
+        for plane in range(3):
+            base = plane * 1280 * 960
+            for y in range(0, 960, 97 * 2):
+                for x in range(0, 1280, 2):
+                    i = base + y * 1280 + x
+                    self.assertEqual({f[i], f[i + 1], f[i + 1280], f[i + 1281]}, {f[i]}, (plane, x, y))
+        # the music from its first sample at show time 0, as loaded, then silence,
+        # for exactly as long as the 11 frames last
+        with wave.open(os.path.join(self.d, "out.wav")) as w:
+            self.assertEqual((w.getnchannels(), w.getsampwidth(), w.getframerate()), (2, 2, RATE))
+            self.assertEqual(w.getnframes(), 11 * RATE // 10)
+            data = w.readframes(w.getnframes())
+        n = int(0.7 * RATE)
+        want = b"".join(struct.pack("<hh", *music(i)) for i in range(n))
+        self.assertTrue(data[:4 * n] == want)
+        self.assertEqual(data[4 * n:], bytes(len(data) - 4 * n))
+        # a name without .y4m gets .wav added
+        p = capture(self.d, "--raw", "--until", "0", "--scale", "1", "plain")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertIn("plain.wav", self.files())
+        self.assertEqual(len(y4m(os.path.join(self.d, "plain"))[1]), 1)
+
+    def test_same_seed_same_frames_and_the_video_shows_them(self):
+        # two frames a second up to 29 s: the fire is lit at 28 s, so the seed shows
+        assets(self.d, seconds=1.0)
+        opts = ["--fps", "2", "--scale", "1", "--until", "29000"]
+        runs = {}
+        for name, seed in (("a.y4m", "7"), ("b.y4m", "7"), ("c.y4m", "8")):
+            p = capture(self.d, "--raw", "--seed", seed, *opts, name, timeout=120)
+            self.assertEqual(p.returncode, 0, p.stderr)
+            runs[name] = y4m(os.path.join(self.d, name))[1]
+        a, b, c = runs["a.y4m"], runs["b.y4m"], runs["c.y4m"]
+        self.assertEqual(len(a), 59)
+        for k in range(59):
+            self.assertTrue(a[k] == b[k], "frame %d differs under the same seed" % k)
+        # another seed: the same frames until the first that shows the fire
+        # (the frame at 28500 ms shows what the steps of the frame at 28000 seeded)
+        self.assertTrue(all(a[k] == c[k] for k in range(57)))
+        self.assertFalse(a[57] == c[57])
+        self.assertFalse(a[58] == c[58])
+        # the video: each decoded frame is nearest to the raw frame of its number
+        p = capture(self.d, "--seed", "7", *opts, "a.mp4", timeout=120)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        dec = subprocess.run(["ffmpeg", "-v", "error", "-i", os.path.join(self.d, "a.mp4"), "-f", "rawvideo",
+                              "-pix_fmt", "yuv444p", "-"], capture_output=True, check=True).stdout
+        size = 640 * 480 * 3
+        self.assertEqual(len(dec), 59 * size)
+        p = capture(self.d, "--seed", "7", *opts, "again.mp4", timeout=120)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        with open(os.path.join(self.d, "a.mp4"), "rb") as f1, open(os.path.join(self.d, "again.mp4"), "rb") as f2:
+            self.assertTrue(f1.read() == f2.read(), "two videos under the same seed differ")
+        for k in range(0, 59, 3):
+            got = dec[k * size:(k + 1) * size]
+            d = lumadiff(got, a[k], 640, 480)
+            self.assertLess(d, 3, k)
+            for j in (k - 1, k + 1):
+                if 0 <= j < 59:
+                    self.assertLess(d, lumadiff(got, a[j], 640, 480), (k, j))
+
+    def test_progress_bar_on_a_terminal(self):
+        assets(self.d)
+        master, slave = pty.openpty()
+        p = subprocess.Popen([BIN, "--until", "500", "--seed", "4", "o.mp4"], cwd=self.d, env=env(),
+                             stdout=subprocess.DEVNULL, stderr=slave)
+        os.close(slave)
+        out = b""
+        while True:
+            r, _, _ = select.select([master], [], [], 30 * SLACK)
+            if not r:
+                break
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            out += chunk
+        os.close(master)
+        self.assertEqual(p.wait(timeout=30 * SLACK), 0)
+        text = out.decode(errors="replace")
+        self.assertIn("31/31 frames", text)
+        self.assertIn("fps", text)
+        self.assertIn("left", text)
+        self.assertIn("seed 4", text)
+
+
+class Failures(Capture):
+    def check(self, p, *words):
+        self.assertEqual(p.returncode, 1, p.stderr)
+        err = p.stderr.decode()
+        self.assertTrue(err.startswith("brindlewock-capture: "), err)
+        self.assertEqual(err.count("\n"), 1, err)
+        for w in words:
+            self.assertIn(w, err)
+
+    def test_missing_or_bad_files_leave_no_output(self):
+        assets(self.d)
+        old = os.path.join(self.d, "show.mp4")
+        with open(old, "w") as f:
+            f.write("an earlier capture")
+        pic = os.path.join(self.d, "galleri.jpg")
+        mus = os.path.join(self.d, "musa.ogg")
+        os.rename(pic, pic + ".keep")
+        self.check(capture(self.d, "show.mp4"), '"galleri.jpg"')
+        with open(pic, "wb") as f:
+            f.write(b"\xff\xd8\xff\xe0 not really a JPEG" * 10)
+        self.check(capture(self.d, "show.mp4"), '"galleri.jpg"')
+        os.replace(pic + ".keep", pic)
+        os.rename(mus, mus + ".keep")
+        self.check(capture(self.d, "show.mp4"), '"musa.ogg"')
+        with open(mus, "wb") as f:
+            f.write(b"OggS and then nothing an Ogg Vorbis decoder would take" * 10)
+        self.check(capture(self.d, "show.mp4"), '"musa.ogg"')
+        self.check(capture(self.d, "--raw", "show.y4m"), '"musa.ogg"')
+        with open(old) as f:
+            self.assertEqual(f.read(), "an earlier capture")
+        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "musa.ogg.keep", "show.mp4"])
+
+    def test_unwritable_output(self):
+        assets(self.d)
+        self.check(capture(self.d, "--until", "100", "nowhere/show.mp4"), "nowhere/show.mp4")
+        self.check(capture(self.d, "--until", "100", "--raw", "nowhere/show.y4m"), "nowhere/show.y4m")
+        # the raw video can be written, its WAV can't: neither is left
+        os.mkdir(os.path.join(self.d, "x.wav.part"))
+        self.check(capture(self.d, "--until", "100", "--raw", "x.y4m"), "x.wav")
+        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav.part"])
+
+    def test_interrupted_capture_leaves_nothing(self):
+        assets(self.d)
+        p = subprocess.Popen([BIN, "--seed", "1", "show.mp4"], cwd=self.d, env=env(),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        part = os.path.join(self.d, "show.mp4.part")
+        end = time.time() + 30 * SLACK
+        while not os.path.exists(part) and time.time() < end:
+            time.sleep(0.05)
+        self.assertTrue(os.path.exists(part))
+        time.sleep(0.5)
+        p.send_signal(signal.SIGINT)
+        out, err = p.communicate(timeout=30 * SLACK)
+        self.assertEqual(p.returncode, 1, err)
+        self.assertIn(b"interrupted", err)
+        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg"])
+
+
+if __name__ == "__main__":
+    unittest.main()
