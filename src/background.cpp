@@ -26,16 +26,7 @@ constexpr uint32_t bkkeep = 0xff000000; // byte 3 of a pixel, in a 32-bit load
 
 static std::vector<uint32_t> bkcol; // the column terms, grown once to the screen's width
 
-#if defined(__x86_64__)
-int bksimd = [] {
-	__builtin_cpu_init();
-	if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
-		return 2;
-	return __builtin_cpu_supports("avx2") ? 1 : 0;
-}();
-#else
-int bksimd = 0;
-#endif
+int bksimd = simdlevel();
 
 int32_t bkphase(int32_t elapsed)
 {

@@ -80,6 +80,18 @@ void hommusa()
 	musa = Mix_LoadWAV_RW(SDL_RWFromFile(musf, "rb"), 1);
 }
 
+int simdlevel()
+{
+#if defined(__x86_64__)
+	__builtin_cpu_init();
+	if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
+		return 2;
+	return __builtin_cpu_supports("avx2") ? 1 : 0;
+#else
+	return 0;
+#endif
+}
+
 uint32_t stepsdue(uint32_t now, uint32_t &nexttick)
 {
 	uint32_t n = 0;

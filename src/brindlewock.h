@@ -33,6 +33,10 @@ bool homfire();                       // allocates the heat field, all zero
 bool homims();                        // loads the pictures, converted to the screen's format
 void hommusa();                       // loads the music into musa, null on failure
 
+// the widest vector path the effects can take on this processor: 0 the
+// plain loops, 1 AVX2, 2 AVX-512 with BW and VBMI
+int simdlevel();
+
 // how many fixed steps are due at now; advances nexttick past them
 uint32_t stepsdue(uint32_t now, uint32_t &nexttick);
 // whether the frame drawn at this show time is the last

@@ -27,16 +27,7 @@ constexpr uint32_t firekeep0 = 0xff0000ff; // bytes 3 and 0
 int firew, fireh;
 int32_t *firekg;
 
-#if defined(__x86_64__)
-int firesimd = [] {
-	__builtin_cpu_init();
-	if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
-		return 2;
-	return __builtin_cpu_supports("avx2") ? 1 : 0;
-}();
-#else
-int firesimd = 0;
-#endif
+int firesimd = simdlevel();
 
 // cells 1 to n; every source lies ahead of the cell written, so one forward
 // sweep in place reads only the previous step's values, and so does a vector
