@@ -20,7 +20,7 @@ class Screen(unittest.TestCase):
             sr.picture(d, w=300, h=200, pixel=lambda x, y: COLOUR)
             p = sr.start(d, speed=SPEED, SDL_VIDEODRIVER=None, DISPLAY=display)
             try:
-                sr.findwindow(display)
+                sr.findwindow(display, p)
                 clock = time.time() + 0.5 / SPEED   # the music's head start
 
                 def at(showtime):

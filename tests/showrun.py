@@ -114,36 +114,35 @@ def workdir():
         shutil.rmtree(d, ignore_errors=True)
 
 
-_display = [70 + os.getpid() % 400]
-
-
 @contextlib.contextmanager
 def xvfb():
-    """A virtual X server the size of the show's screen; yields its DISPLAY."""
-    while os.path.exists("/tmp/.X11-unix/X%d" % _display[0]) or \
-            os.path.exists("/tmp/.X%d-lock" % _display[0]):
-        _display[0] += 1
-    n = _display[0]
-    _display[0] += 1
-    x = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "640x480x24", "-nolisten", "tcp"],
+    """A virtual X server the size of the show's screen on a display number
+    it picks itself; yields its DISPLAY."""
+    r, w = os.pipe()
+    x = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "640x480x24",
+                          "-nolisten", "tcp"], pass_fds=(w,),
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(w)
     try:
-        for _ in range(200):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                break
-            time.sleep(0.05)
-        else:
+        with os.fdopen(r) as f:
+            n = f.readline().strip()
+        if not n:
             raise RuntimeError("Xvfb did not start")
-        yield ":%d" % n
+        yield ":" + n
     finally:
         x.terminate()
         x.wait()
 
 
-def findwindow(display, name="brindlewock", timeout=20):
-    """The id of the window with exactly this name, once it exists."""
+def findwindow(display, show=None, name="brindlewock", timeout=20):
+    """The id of the window with exactly this name, once it exists; fails
+    at once if the show has ended before."""
     end = time.time() + timeout * SLACK
     while time.time() < end:
+        if show is not None and show.poll() is not None:
+            out, err = show.communicate()
+            raise AssertionError("the show ended with status %d before its window came: %r"
+                                 % (show.returncode, err[-2000:]))
         p = subprocess.run(["xdotool", "search", "--name", "^%s$" % name],
                            env=dict(os.environ, DISPLAY=display), capture_output=True, text=True)
         ids = p.stdout.split()

@@ -32,7 +32,7 @@ class Window(unittest.TestCase):
         def body(d, display, lib):
             p = startx(d, display, lib)
             try:
-                win = sr.findwindow(display)
+                win = sr.findwindow(display, p)
                 time.sleep(0.5 * sr.SLACK)
                 self.assertIsNone(p.poll())
                 action(display, win, p)
@@ -64,7 +64,7 @@ class Window(unittest.TestCase):
         def body(d, display, lib):
             p = startx(d, display, lib)
             try:
-                sr.findwindow(display)
+                sr.findwindow(display, p)
                 time.sleep(1.5 * sr.SLACK)
                 shot = sr.screenshot(display)
             finally:
