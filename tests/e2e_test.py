@@ -2,6 +2,7 @@
 the music reaching the audio output."""
 import array
 import os
+import subprocess
 import time
 import unittest
 
@@ -54,6 +55,32 @@ class Statuses(unittest.TestCase):
             # 75 s of show time at ten times the speed, plus start-up
             self.assertGreater(took, 7.0)
             self.assertLess(took, 20.0 * sr.SLACK)
+
+    def test_odd_pictures_run_the_whole_show(self):
+        # made with ImageMagick; the name is the show's, the format any
+        cases = {
+            "1 x 1": ["-size", "1x1", "xc:orange"],
+            "all black": ["-size", "300x200", "xc:black"],
+            "larger than the screen": ["-size", "2000x2000", "xc:orange"],
+            "taller than the screen": ["-size", "1x3000", "xc:orange"],
+            "wider than the screen": ["-size", "3000x1", "xc:orange"],
+            "png": ["-size", "300x200", "xc:orange", "png:"],
+            "truncated jpeg": ["-size", "300x200", "xc:gray", "+noise", "Random", "jpg:"],
+        }
+        for name, args in cases.items():
+            with self.subTest(picture=name), sr.workdir() as d:
+                path = os.path.join(d, "galleri.jpg")
+                out = args[-1] + path if args[-1].endswith(":") else path
+                args = args[:-1] if args[-1].endswith(":") else args
+                subprocess.run(["convert", *args, out], check=True)
+                if name == "truncated jpeg":
+                    with open(path, "rb") as f:
+                        data = f.read()
+                    with open(path, "wb") as f:
+                        f.write(data[:len(data) // 2])
+                rc, out, err = sr.run(d, speed=20)
+                self.assertEqual(rc, 0)
+                self.assertQuiet(out, err)
 
     def test_signals_end_the_show_with_status_0(self):
         for name, sig in sr.SIGNALS.items():
