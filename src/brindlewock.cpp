@@ -8,7 +8,8 @@
  * geometry (picture), the background (background), the picture itself, the
  * heat field painted as flame and smoke (fire), then the fixed 40 ms fire
  * steps that are due, each a propagation followed by the fire sources, and
- * last the flip. The fire runs at 25 steps a second of real time however fast
+ * last the flip. frame() in frame.cpp runs all but the flip over memory; this
+ * file is the shell that gives it SDL's screen, clock and events. The fire runs at 25 steps a second of real time however fast
  * the frames come; a late frame catches up on all the steps it missed.
  *
  * Nothing is printed: the exit status is the only report. paska, registered
@@ -17,7 +18,6 @@
  * Start reading at main().
  */
 #include "brindlewock.h"
-#include "background.h"
 #include "fire.h"
 #include "picture.h"
 
@@ -25,7 +25,6 @@
 #include <cstdlib>
 #include <ctime>
 
-SDL_Surface *s;
 Mix_Chunk *musa;
 
 void paska()
@@ -78,47 +77,6 @@ bool homims()
 void hommusa()
 {
 	musa = Mix_LoadWAV_RW(SDL_RWFromFile(musf, "rb"), 1);
-}
-
-int simdlevel()
-{
-#if defined(__x86_64__)
-	__builtin_cpu_init();
-	if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
-		return 2;
-	return __builtin_cpu_supports("avx2") ? 1 : 0;
-#else
-	return 0;
-#endif
-}
-
-uint32_t stepsdue(uint32_t now, uint32_t &nexttick)
-{
-	uint32_t n = 0;
-	while (now >= nexttick) {
-		nexttick += steplen;
-		n++;
-	}
-	return n;
-}
-
-bool showover(int32_t elapsed)
-{
-	return elapsed >= showlen;
-}
-
-int32_t frame(uint32_t now, uint32_t showstart, uint32_t &nexttick, SDL_Rect &imsrc, SDL_Rect &imdst)
-{
-	int32_t elapsed = (int32_t)(now - showstart);
-	imgeom(elapsed, ims[0]->w, ims[0]->h, s->w, imsrc, imdst);
-	bkge(bkphase(elapsed));
-	imdraw(elapsed, imsrc, imdst);
-	firegk();
-	for (uint32_t n = stepsdue(now, nexttick); n > 0; n--) {
-		firekl();
-		firels(elapsed, imdst);
-	}
-	return elapsed;
 }
 
 bool quitevent()

@@ -33,6 +33,9 @@ bool homfire();                       // allocates the heat field, all zero
 bool homims();                        // loads the pictures, converted to the screen's format
 void hommusa();                       // loads the music into musa, null on failure
 
+// frame.cpp: the frame over memory, which the show, the capture and the web
+// build call alike
+
 // the widest vector path the effects can take on this processor: 0 the
 // plain loops, 1 AVX2, 2 AVX-512 with BW and VBMI
 int simdlevel();
@@ -43,5 +46,5 @@ uint32_t stepsdue(uint32_t now, uint32_t &nexttick);
 bool showover(int32_t elapsed);
 // stages 1 to 6 of a frame: everything up to the flip; returns the show time
 int32_t frame(uint32_t now, uint32_t showstart, uint32_t &nexttick, SDL_Rect &imsrc, SDL_Rect &imdst);
-// reads events until the queue is empty or a quit event comes; true on a quit event
+// brindlewock.cpp: reads events until the queue is empty or a quit event comes; true on a quit event
 bool quitevent();

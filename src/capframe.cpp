@@ -19,6 +19,14 @@ int32_t capframe(int64_t k, int fps, uint32_t &nexttick, SDL_Rect &imsrc, SDL_Re
 	return frame(capstart + (uint32_t)captime(k, fps), capstart, nexttick, imsrc, imdst);
 }
 
+int32_t capstill(int32_t ms, SDL_Rect &imsrc, SDL_Rect &imdst)
+{
+	uint32_t nexttick = capstart;
+	for (int32_t t = 0; t < ms; t += steplen)
+		frame(capstart + t, capstart, nexttick, imsrc, imdst);
+	return frame(capstart + ms, capstart, nexttick, imsrc, imdst);
+}
+
 void capcopy(uint8_t *dst)
 {
 	// the effects write bytes, so read bytes: where each colour's byte lies

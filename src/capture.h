@@ -20,6 +20,11 @@ int64_t capframes(int fps, int32_t until);
 // draws frame k into the screen with the show's frame code; frames come in
 // order from 0, with nexttick starting at capstart
 int32_t capframe(int64_t k, int fps, uint32_t &nexttick, SDL_Rect &imsrc, SDL_Rect &imdst);
+// draws the frame the show draws at show time ms when its frames come every
+// steplen ms from 0, each running the one fire step then due, and the last at
+// ms itself: a still of the show, the same wherever it is drawn. The heat
+// field and the random numbers start as the caller left them.
+int32_t capstill(int32_t ms, SDL_Rect &imsrc, SDL_Rect &imdst);
 // copies the screen into dst as 4-byte pixels blue, green, red, 0, row after
 // row without gaps
 void capcopy(uint8_t *dst);

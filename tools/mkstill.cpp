@@ -1,0 +1,109 @@
+/*
+ * mkstill: draws stills of the show with its own frame code and writes each
+ * as a PNG of the 640 x 480 screen.
+ *
+ *   mkstill [--seed N] [--picture FILE] MS:OUT.png...
+ *
+ * A still at MS is the frame the show draws at show time MS when its frames
+ * come every 40 ms from 0 (capstill); each still starts afresh from a cold
+ * fire and the seed, so it does not depend on the others asked for with it.
+ * The picture is loaded the way the show loads it (default "galleri.jpg" in
+ * the current directory); the seed defaults to 1. Needs no display.
+ */
+#include "brindlewock.h"
+#include "capture.h"
+#include "fire.h"
+#include "picture.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+#include <zlib.h>
+
+static void die(const char *what, const char *name)
+{
+	fprintf(stderr, "mkstill: %s \"%s\"\n", what, name);
+	exit(1);
+}
+
+static void put32(std::vector<uint8_t> &b, uint32_t v)
+{
+	for (int sh = 24; sh >= 0; sh -= 8)
+		b.push_back((uint8_t)(v >> sh));
+}
+
+static void chunk(std::vector<uint8_t> &png, const char *type, const std::vector<uint8_t> &data)
+{
+	put32(png, (uint32_t)data.size());
+	size_t from = png.size();
+	png.insert(png.end(), type, type + 4);
+	png.insert(png.end(), data.begin(), data.end());
+	put32(png, (uint32_t)crc32(0, png.data() + from, (uInt)(png.size() - from)));
+}
+
+// an 8-bit RGB PNG of w x h pixels, rows of rgb without gaps
+static void pngwrite(const char *name, int w, int h, const uint8_t *rgb)
+{
+	std::vector<uint8_t> raw;
+	for (int y = 0; y < h; y++) {
+		raw.push_back(0); // no filter
+		raw.insert(raw.end(), rgb + (size_t)y * w * 3, rgb + (size_t)(y + 1) * w * 3);
+	}
+	uLongf zlen = compressBound(raw.size());
+	std::vector<uint8_t> z(zlen);
+	if (compress2(z.data(), &zlen, raw.data(), raw.size(), 9) != Z_OK)
+		die("can't compress", name);
+	z.resize(zlen);
+	std::vector<uint8_t> png = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' }, head;
+	put32(head, w);
+	put32(head, h);
+	head.insert(head.end(), { 8, 2, 0, 0, 0 }); // 8 bits, RGB, deflate, no filter, no interlace
+	chunk(png, "IHDR", head);
+	chunk(png, "IDAT", z);
+	chunk(png, "IEND", {});
+	FILE *f = fopen(name, "wb");
+	if (!f || fwrite(png.data(), 1, png.size(), f) != png.size() || fclose(f) != 0)
+		die("can't write", name);
+}
+
+int main(int argc, char **argv)
+{
+	unsigned seed = 1;
+	int i = 1;
+	for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
+		if (!strcmp(argv[i], "--seed"))
+			seed = (unsigned)strtoul(argv[i + 1], NULL, 10);
+		else if (!strcmp(argv[i], "--picture"))
+			imf[0] = argv[i + 1];
+		else
+			die("unknown option", argv[i]);
+	}
+	if (i == argc) {
+		fprintf(stderr, "usage: mkstill [--seed N] [--picture FILE] MS:OUT.png...\n");
+		return 2;
+	}
+	s = SDL_CreateRGBSurface(SDL_SWSURFACE, scrw, scrh, scrbpp, 0xff0000, 0xff00, 0xff, 0);
+	if (!s || !homfire())
+		die("no memory for", "the screen");
+	if (!homims())
+		die("can't load the picture", imf[0]);
+	std::vector<uint8_t> bgr0((size_t)scrw * scrh * 4), rgb((size_t)scrw * scrh * 3);
+	for (; i < argc; i++) {
+		const char *colon = strchr(argv[i], ':');
+		if (!colon)
+			die("not MS:OUT.png:", argv[i]);
+		int32_t ms = (int32_t)strtol(argv[i], NULL, 10);
+		memset(firekg, 0, (size_t)firew * fireh * sizeof *firekg);
+		srand(seed);
+		SDL_Rect imsrc, imdst;
+		capstill(ms, imsrc, imdst);
+		capcopy(bgr0.data());
+		for (size_t p = 0; p < (size_t)scrw * scrh; p++)
+			for (int c = 0; c < 3; c++)
+				rgb[p * 3 + c] = bgr0[p * 4 + 2 - c];
+		pngwrite(colon + 1, scrw, scrh, rgb.data());
+	}
+	return 0;
+}
