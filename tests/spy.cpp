@@ -111,10 +111,10 @@ void SDL_WM_SetCaption(const char *title, const char *icon)
 	real<void (*)(const char *, const char *)>("SDL_WM_SetCaption")(title, icon);
 }
 
-SDL_Surface *IMG_Load(const char *file)
+SDL_Surface *IMG_LoadTyped_RW(SDL_RWops *src, int freesrc, char *type)
 {
-	loaded = real<SDL_Surface *(*)(const char *)>("IMG_Load")(file);
-	say("IMG_Load %s -> %s", file, loaded ? "picture" : "null");
+	loaded = real<SDL_Surface *(*)(SDL_RWops *, int, char *)>("IMG_LoadTyped_RW")(src, freesrc, type);
+	say("IMG_LoadTyped_RW %d %s -> %s", freesrc, type ? type : "(null)", loaded ? "picture" : "null");
 	return loaded;
 }
 

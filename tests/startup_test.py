@@ -18,7 +18,8 @@ START = [
     "SDL_WM_SetCaption brindlewock (null)",
 ]
 PICTURE = [
-    "IMG_Load galleri.jpg -> picture",
+    "SDL_RWFromFile galleri.jpg rb",
+    "IMG_LoadTyped_RW 1 jpg -> picture",
     "SDL_ConvertSurface picture screenformat 0x0",
     "SDL_SetColorKey 0x1000 black",
     "SDL_FreeSurface picture",
@@ -95,7 +96,8 @@ class Startup(unittest.TestCase):
             rc, out, err, got, started = spied(d)
             self.assertEqual((rc, out, err), (2, b"", b""))
             self.assertEqual(self.strip_seed(got, started),
-                             START + ["IMG_Load galleri.jpg -> null", "SDL_Quit"])
+                             START + ["SDL_RWFromFile galleri.jpg rb",
+                                      "IMG_LoadTyped_RW 1 jpg -> null", "SDL_Quit"])
 
     @unittest.skipIf(sr.SANITIZE, "the sanitizers' allocator can't be failed from outside")
     def test_no_memory_for_the_heat_field_is_status_3(self):
