@@ -19,12 +19,13 @@ int32_t capframe(int64_t k, int fps, uint32_t &nexttick, SDL_Rect &imsrc, SDL_Re
 	return frame(capstart + (uint32_t)captime(k, fps), capstart, nexttick, imsrc, imdst);
 }
 
-int32_t capstill(int32_t ms, SDL_Rect &imsrc, SDL_Rect &imdst)
+int32_t capstill(int32_t from, int32_t ms, uint32_t &nexttick, SDL_Rect &imsrc, SDL_Rect &imdst)
 {
-	uint32_t nexttick = capstart;
-	for (int32_t t = 0; t < ms; t += steplen)
+	int32_t t = from;
+	for (; t < ms; t += steplen)
 		frame(capstart + t, capstart, nexttick, imsrc, imdst);
-	return frame(capstart + ms, capstart, nexttick, imsrc, imdst);
+	frame(capstart + ms, capstart, nexttick, imsrc, imdst);
+	return t == ms ? t + steplen : t;
 }
 
 void capcopy(uint8_t *dst)

@@ -20,11 +20,15 @@ int64_t capframes(int fps, int32_t until);
 // draws frame k into the screen with the show's frame code; frames come in
 // order from 0, with nexttick starting at capstart
 int32_t capframe(int64_t k, int fps, uint32_t &nexttick, SDL_Rect &imsrc, SDL_Rect &imdst);
-// draws the frame the show draws at show time ms when its frames come every
-// steplen ms from 0, each running the one fire step then due, and the last at
-// ms itself: a still of the show, the same wherever it is drawn. The heat
-// field and the random numbers start as the caller left them.
-int32_t capstill(int32_t ms, SDL_Rect &imsrc, SDL_Rect &imdst);
+// The still schedule: frames every steplen ms from show time 0, each running
+// the one fire step then due, and one more at ms itself, whose picture is a
+// still of the show at ms, the same wherever it is drawn. Draws the frames
+// of the schedule from show time from (0 to start, with the heat field and
+// the random numbers as the caller set them, and nexttick at capstart) up to
+// the one at ms; returns the time of the schedule's next frame, from which a
+// later still goes on. A frame between two of the schedule runs no step, so
+// going on gives the same stills as starting afresh.
+int32_t capstill(int32_t from, int32_t ms, uint32_t &nexttick, SDL_Rect &imsrc, SDL_Rect &imdst);
 // copies the screen into dst as 4-byte pixels blue, green, red, 0, row after
 // row without gaps
 void capcopy(uint8_t *dst);

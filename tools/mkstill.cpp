@@ -5,8 +5,9 @@
  *   mkstill [--seed N] [--picture FILE] MS:OUT.png...
  *
  * A still at MS is the frame the show draws at show time MS when its frames
- * come every 40 ms from 0 (capstill); each still starts afresh from a cold
- * fire and the seed, so it does not depend on the others asked for with it.
+ * come every 40 ms from 0 (capstill), from a cold fire and the seed; the
+ * stills asked for are drawn in order of time along one run of the schedule,
+ * which gives each the same bytes as a run of its own.
  * The picture is loaded the way the show loads it (default "galleri.jpg" in
  * the current directory); the seed defaults to 1. Needs no display.
  */
@@ -15,6 +16,7 @@
 #include "fire.h"
 #include "picture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,21 +91,26 @@ int main(int argc, char **argv)
 		die("no memory for", "the screen");
 	if (!homims())
 		die("can't load the picture", imf[0]);
-	std::vector<uint8_t> bgr0((size_t)scrw * scrh * 4), rgb((size_t)scrw * scrh * 3);
+	std::vector<std::pair<int32_t, const char *>> stills;
 	for (; i < argc; i++) {
 		const char *colon = strchr(argv[i], ':');
 		if (!colon)
 			die("not MS:OUT.png:", argv[i]);
-		int32_t ms = (int32_t)strtol(argv[i], NULL, 10);
-		memset(firekg, 0, (size_t)firew * fireh * sizeof *firekg);
-		srand(seed);
-		SDL_Rect imsrc, imdst;
-		capstill(ms, imsrc, imdst);
+		stills.push_back({ (int32_t)strtol(argv[i], NULL, 10), colon + 1 });
+	}
+	std::stable_sort(stills.begin(), stills.end(), [](auto &a, auto &b) { return a.first < b.first; });
+	std::vector<uint8_t> bgr0((size_t)scrw * scrh * 4), rgb((size_t)scrw * scrh * 3);
+	srand(seed);
+	int32_t next = 0;
+	uint32_t nexttick = capstart;
+	SDL_Rect imsrc, imdst;
+	for (auto &[ms, out] : stills) {
+		next = capstill(next, ms, nexttick, imsrc, imdst);
 		capcopy(bgr0.data());
 		for (size_t p = 0; p < (size_t)scrw * scrh; p++)
 			for (int c = 0; c < 3; c++)
 				rgb[p * 3 + c] = bgr0[p * 4 + 2 - c];
-		pngwrite(colon + 1, scrw, scrh, rgb.data());
+		pngwrite(out, scrw, scrh, rgb.data());
 	}
 	return 0;
 }
