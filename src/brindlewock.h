@@ -37,7 +37,8 @@ void hommusa();                       // loads the music into musa, null on fail
 // build call alike
 
 // the widest vector path the effects can take on this processor: 0 the
-// plain loops, 1 AVX2, 2 AVX-512 with BW and VBMI
+// plain loops, 1 AVX2 (or WebAssembly's 128-bit SIMD), 2 AVX-512 with BW
+// and VBMI
 int simdlevel();
 
 // how many fixed steps are due at now; advances nexttick past them

@@ -27,7 +27,7 @@ constexpr uint32_t fireedgelen = 31799; // ms after fireedge it still burns
 
 extern int firew, fireh;              // the field's size: screen width, screen height + firebelow
 extern int32_t *firekg;               // the heat field, row after row
-extern int firesimd;                  // vector path of firekl and firegk: 0 the plain loops, 1 AVX2, 2 AVX-512; set at start from the processor
+extern int firesimd;                  // vector path of firekl and firegk: 0 the plain loops, 1 AVX2 or WebAssembly's SIMD, 2 AVX-512; set at start from the processor
 
 // one propagation step over the whole field
 void firekl();

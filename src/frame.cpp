@@ -16,6 +16,8 @@ int simdlevel()
 	if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
 		return 2;
 	return __builtin_cpu_supports("avx2") ? 1 : 0;
+#elif defined(__wasm_simd128__)
+	return 1; // a module built with SIMD runs only where the browser has it
 #else
 	return 0;
 #endif
