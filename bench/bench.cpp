@@ -7,6 +7,7 @@
 //   bench/bench                          all, 7 repetitions, medians
 //   bench/bench --benchmark_filter=fire  only some
 #include "background.h"
+#include "blit.h"
 #include "brindlewock.h"
 #include "fire.h"
 #include "picture.h"
@@ -172,12 +173,17 @@ static void firegfedge(benchmark::State &st)
 	}
 }
 
-static void blitat(benchmark::State &st, int32_t elapsed)
+// the picture's draw at a show time, with SDL's blit or with imblit
+static void blitat(benchmark::State &st, int32_t elapsed, bool own)
 {
 	SDL_Rect imsrc, imdst;
 	for (auto _ : st) {
 		imgeom(elapsed, ims[0]->w, ims[0]->h, s->w, imsrc, imdst);
-		imdraw(elapsed, imsrc, imdst);
+		if (own) {
+			SDL_SetAlpha(ims[0], SDL_SRCALPHA, imfade(elapsed, imdst));
+			imblit(ims[0], &imsrc, s, &imdst);
+		} else
+			imdraw(elapsed, imsrc, imdst);
 		benchmark::ClobberMemory();
 	}
 }
@@ -318,8 +324,10 @@ int main(int argc, char **argv)
 	us(benchmark::RegisterBenchmark("firekl/baseline", fireklburning, false));
 	us(benchmark::RegisterBenchmark("firekl/plain", plainstage, plainfirekl));
 	us(benchmark::RegisterBenchmark("firegf/edge", firegfedge));
-	us(benchmark::RegisterBenchmark("blit/fading", blitat, 18000));
-	us(benchmark::RegisterBenchmark("blit/opaque", blitat, 30000));
+	us(benchmark::RegisterBenchmark("blit/fading", blitat, 18000, false));
+	us(benchmark::RegisterBenchmark("blit/opaque", blitat, 30000, false));
+	us(benchmark::RegisterBenchmark("imblit/fading", blitat, 18000, true));
+	us(benchmark::RegisterBenchmark("imblit/opaque", blitat, 30000, true));
 	us(benchmark::RegisterBenchmark("flip", flip));
 	us(benchmark::RegisterBenchmark("frame", showframe));
 	us(benchmark::RegisterBenchmark("effects/fast", effects, false));
