@@ -14,10 +14,10 @@
 // processors with AVX2 or AVX-512 take paths of their own, chosen once at
 // start, and WebAssembly built with its 128-bit SIMD takes one like the AVX2
 // path, four cells at a time. Every path computes flame, fringe and smoke for
-// every pixel and selects one. The plain and AVX2 paths write bytes 0 to 2 with one 32-bit
-// store that puts back the byte 3 it read: a single thread owns the screen,
-// so byte 3 ends the frame as it began. The AVX-512 path stores the bytes
-// that change alone, under a byte mask.
+// every pixel and selects one. The plain, AVX2 and WebAssembly paths write
+// bytes 0 to 2 with one 32-bit store that puts back the byte 3 it read: a
+// single thread owns the screen, so byte 3 ends the frame as it began. The
+// AVX-512 path stores the bytes that change alone, under a byte mask.
 
 constexpr int32_t firebelow1 = 8;     // propagation: weight of the cell one row below ...
 constexpr int32_t fireside = 10;      // ... of the cell two rows below and one left, and of the next cell ...
