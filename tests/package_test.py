@@ -85,7 +85,7 @@ class Package(unittest.TestCase):
         with sr.workdir() as empty, sr.workdir() as tmp:
             for name, cwd in (("menu entry", self.installed(keys["Path"])), ("terminal", empty)):
                 with self.subTest(name):
-                    p = subprocess.run(["faketime", "-f", "+0 x10", self.installed(keys["Exec"])],
+                    p = subprocess.run(["faketime", "-f", "+0 x20", self.installed(keys["Exec"])],
                                        cwd=cwd, env=sr.env(TMPDIR=tmp), capture_output=True,
                                        timeout=120 * sr.SLACK)
                     self.assertEqual((p.returncode, p.stdout, p.stderr), (0, b"", b""))
