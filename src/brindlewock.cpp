@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 Mix_Chunk *musa;
+const char *musf = "musa.ogg";
 
 void paska()
 {

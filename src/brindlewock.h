@@ -22,7 +22,7 @@ constexpr int exitmemory = 3;         // exit status: no memory for the heat fie
 
 extern SDL_Surface *s;                // the screen
 extern Mix_Chunk *musa;               // the music; null when it could not be loaded
-constexpr const char *musf = "musa.ogg"; // the music file
+extern const char *musf;              // the music file
 
 // exit handler: shuts SDL down
 void paska();

@@ -12,6 +12,11 @@
  * Files are written under a temporary name and renamed when complete, so a
  * failed or interrupted capture leaves nothing under the name asked for.
  *
+ * The picture and the music are the show's two files, taken from a folder
+ * named on the command line, or else each from the current directory where
+ * it is there and from the installed data folder otherwise, the same rule as
+ * the installed show's command; the output is written where it is named.
+ *
  * Start reading at main().
  */
 #include "brindlewock.h"
@@ -29,6 +34,7 @@ extern "C" {
 #include <SDL_image.h>
 #include <chrono>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +55,10 @@ constexpr int64_t capaacrate = 192000; // bits per second of the AAC track
 constexpr int capwavframe = 4096;     // samples per WAV packet
 constexpr double capbarsecs = 0.1;    // s between progress bar updates
 constexpr int capbarw = 24;           // characters of the progress bar
+#ifndef BRINDLEWOCK_DATAREL
+#define BRINDLEWOCK_DATAREL "../share/games/brindlewock"
+#endif
+constexpr const char *capdatarel = BRINDLEWOCK_DATAREL; // the installed picture and music, from this program's folder
 
 static const char *prog = "brindlewock-capture";
 static std::vector<std::string> temps; // files written so far, removed on failure
@@ -58,12 +68,16 @@ static const char *usage =
 	"usage: brindlewock-capture [options] OUTPUT\n"
 	"\n"
 	"Renders the 75-second show, with its music, into the video file OUTPUT\n"
-	"(H.264 and AAC in MP4, whatever OUTPUT's extension), reading \"galleri.jpg\"\n"
-	"and \"musa.ogg\" from the current directory. Needs no display and no sound\n"
-	"device. Frame k shows the show at k * 1000 / fps ms; the last frame is the\n"
-	"first at or after 75000 ms.\n"
+	"(H.264 and AAC in MP4, whatever OUTPUT's extension). Needs no display and\n"
+	"no sound device. Frame k shows the show at k * 1000 / fps ms; the last frame\n"
+	"is the first at or after 75000 ms.\n"
+	"\n"
+	"The picture \"galleri.jpg\" and the music \"musa.ogg\" are read from the\n"
+	"folder that --dir names; without it, each from the current directory where\n"
+	"it is there, and the one installed with the show otherwise.\n"
 	"\n"
 	"options:\n"
+	"  --dir DIR    read \"galleri.jpg\" and \"musa.ogg\" from the folder DIR\n"
 	"  --fps N      frames per second, 1 to 1000 (default 60)\n"
 	"  --seed N     seed of the fire's random numbers, 0 to 4294967295\n"
 	"               (default: the time in seconds, as the show does)\n"
@@ -250,7 +264,7 @@ static void writeheader(AVFormatContext *oc, const std::string &name, AVDictiona
 		fail(exitfail, "can't write \"%s\": %s", name.c_str(), averr(e).c_str());
 }
 
-static void finish(AVFormatContext *oc, const std::string &name)
+static void closeout(AVFormatContext *oc, const std::string &name)
 {
 	int e = av_write_trailer(oc);
 	if (e >= 0)
@@ -313,6 +327,113 @@ static void progress(int64_t k, int64_t frames, int32_t showtime, double secs)
 	barshown = true;
 }
 
+// what the command line asks for
+struct opts {
+	int fps = capfps, scale = capscale;
+	int32_t until = showlen;
+	unsigned seed = (unsigned)time(NULL);
+	bool raw = false;
+	const char *dir = NULL; // where the picture and the music are; null: the default rule
+	std::string out, wav;   // the video file, and with --raw the WAV beside it
+	bool tty = false;       // stderr is a terminal: draw the progress bar
+};
+
+static opts readopts(int argc, char **argv)
+{
+	opts o;
+	static const option longs[] = {
+		{ "fps", required_argument, NULL, 'f' },
+		{ "seed", required_argument, NULL, 's' },
+		{ "scale", required_argument, NULL, 'k' },
+		{ "until", required_argument, NULL, 'u' },
+		{ "dir", required_argument, NULL, 'd' },
+		{ "raw", no_argument, NULL, 'r' },
+		{ "help", no_argument, NULL, 'h' },
+		{ NULL, 0, NULL, 0 },
+	};
+	opterr = 0;
+	for (int c; (c = getopt_long(argc, argv, ":h", longs, NULL)) != -1;) {
+		switch (c) {
+		case 'f': o.fps = (int)number("--fps", optarg, 1, capmaxfps); break;
+		case 's': o.seed = (unsigned)number("--seed", optarg, 0, UINT32_MAX); break;
+		case 'k': o.scale = (int)number("--scale", optarg, 1, capmaxscale); break;
+		case 'u': o.until = (int32_t)number("--until", optarg, 0, showlen); break;
+		case 'd': o.dir = optarg; break;
+		case 'r': o.raw = true; break;
+		case 'h': fputs(usage, stdout); exit(0);
+		case ':': fail(exitusage, "option %s needs a value (see --help)", argv[optind - 1]);
+		default:
+			if (strncmp(argv[optind - 1], "--", 2) == 0)
+				fail(exitusage, "unknown option, or one that takes no value: %s (see --help)", argv[optind - 1]);
+			fail(exitusage, "unknown option -%c (see --help)", optopt);
+		}
+	}
+	if (optind == argc)
+		fail(exitusage, "no OUTPUT file given (see --help)");
+	if (optind + 1 < argc)
+		fail(exitusage, "one OUTPUT file only, not also \"%s\" (see --help)", argv[optind + 1]);
+	if (o.dir && !*o.dir)
+		fail(exitusage, "--dir wants a folder, not \"\" (see --help)");
+	o.out = argv[optind];
+	struct stat st;
+	if (o.out.empty() || (stat(o.out.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+		fail(exitusage, "OUTPUT \"%s\" is not a file name", o.out.c_str());
+	if (o.raw) {
+		size_t dot = o.out.size() >= 4 ? o.out.size() - 4 : 0;
+		o.wav = (o.out.compare(dot, 4, ".y4m") == 0 ? o.out.substr(0, dot) : o.out) + ".wav";
+	}
+	o.tty = isatty(2);
+	return o;
+}
+
+// the folder of the installed picture and music, found from where this
+// program is, so that an installed tree works wherever it was unpacked;
+// empty where there is none (a build folder)
+static std::string datadir()
+{
+	char exe[PATH_MAX], dir[PATH_MAX];
+	ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+	if (n <= 0)
+		return "";
+	exe[n] = 0;
+	*strrchr(exe, '/') = 0;
+	std::string d = std::string(exe) + "/" + capdatarel;
+	return realpath(d.c_str(), dir) ? dir : "";
+}
+
+// where the capture reads the file name from: dir when given; else the
+// current directory where the file is there, as the show would read it, and
+// the installed one otherwise (where this program is installed)
+static std::string place(const char *dir, const char *name)
+{
+	if (dir)
+		return std::string(dir) + (dir[strlen(dir) - 1] == '/' ? "" : "/") + name;
+	std::string inst = datadir();
+	if (inst.empty() || access(name, F_OK) == 0)
+		return name;
+	return inst + "/" + name;
+}
+
+// points the show's loaders at the picture and the music that place() picks
+static void pickfiles(const char *dir)
+{
+	static std::string pic, mus; // the loaders keep pointers into these
+	pic = place(dir, imf[0]);
+	mus = place(dir, musf);
+	imf[0] = pic.c_str();
+	musf = mus.c_str();
+}
+
+// why a file did not load: that it can't be opened, or what its decoder said
+static const char *why(const char *file, const char *said)
+{
+	FILE *f = fopen(file, "rb");
+	if (!f)
+		return strerror(errno);
+	fclose(f);
+	return said;
+}
+
 // start-up: the show's own steps, on SDL's dummy drivers unless others are
 // asked for, and a failure is told in words
 static void start(unsigned seed)
@@ -335,134 +456,104 @@ static void start(unsigned seed)
 	if (!homfire())
 		fail(exitfail, "no memory for the heat field");
 	if (!homims())
-		fail(exitfail, "can't load the picture \"%s\": %s", imf[0], IMG_GetError());
+		fail(exitfail, "can't load the picture \"%s\": %s", imf[0], why(imf[0], IMG_GetError()));
 	hommusa();
 	if (!musa)
-		fail(exitfail, "can't load the music \"%s\": %s", musf, Mix_GetError());
+		fail(exitfail, "can't load the music \"%s\": %s", musf, why(musf, Mix_GetError()));
 }
 
-int main(int argc, char **argv)
-{
-	int fps = capfps, scale = capscale;
-	int32_t until = showlen;
-	unsigned seed = (unsigned)time(NULL);
-	bool raw = false;
-	static const option longs[] = {
-		{ "fps", required_argument, NULL, 'f' },
-		{ "seed", required_argument, NULL, 's' },
-		{ "scale", required_argument, NULL, 'k' },
-		{ "until", required_argument, NULL, 'u' },
-		{ "raw", no_argument, NULL, 'r' },
-		{ "help", no_argument, NULL, 'h' },
-		{ NULL, 0, NULL, 0 },
-	};
-	opterr = 0;
-	for (int c; (c = getopt_long(argc, argv, ":h", longs, NULL)) != -1;) {
-		switch (c) {
-		case 'f': fps = (int)number("--fps", optarg, 1, capmaxfps); break;
-		case 's': seed = (unsigned)number("--seed", optarg, 0, UINT32_MAX); break;
-		case 'k': scale = (int)number("--scale", optarg, 1, capmaxscale); break;
-		case 'u': until = (int32_t)number("--until", optarg, 0, showlen); break;
-		case 'r': raw = true; break;
-		case 'h': fputs(usage, stdout); return 0;
-		case ':': fail(exitusage, "option %s needs a value (see --help)", argv[optind - 1]);
-		default:
-			if (strncmp(argv[optind - 1], "--", 2) == 0)
-				fail(exitusage, "unknown option, or one that takes no value: %s (see --help)", argv[optind - 1]);
-			fail(exitusage, "unknown option -%c (see --help)", optopt);
-		}
-	}
-	if (optind == argc)
-		fail(exitusage, "no OUTPUT file given (see --help)");
-	if (optind + 1 < argc)
-		fail(exitusage, "one OUTPUT file only, not also \"%s\" (see --help)", argv[optind + 1]);
-	std::string out = argv[optind], wav;
-	struct stat st;
-	if (out.empty() || (stat(out.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-		fail(exitusage, "OUTPUT \"%s\" is not a file name", out.c_str());
-	if (raw) {
-		size_t dot = out.size() >= 4 ? out.size() - 4 : 0;
-		wav = (out.compare(dot, 4, ".y4m") == 0 ? out.substr(0, dot) : out) + ".wav";
-	}
-	bool tty = isatty(2);
-	av_log_set_level(AV_LOG_ERROR);
+// the open outputs and the conversions into them
+struct outs {
+	track v, a;            // the video and audio streams; one file unless raw
+	int w, h;              // the video's size
+	int sub;               // chroma subsampling of the video
+	int rate, chans;       // the mixer's samples
+	SwsContext *sws;       // screen pixels to YUV 4:4:4 at the screen's size
+	AVFrame *yuv;          // what sws makes, scaled up into the video's frame
+	music m;
+};
 
-	start(seed);
-	int rate, chans;
+// opens the outputs under temporary names until complete, their streams and
+// the conversions that feed them
+static outs openouts(const opts &o)
+{
+	outs x{};
 	Uint16 format;
-	Mix_QuerySpec(&rate, &format, &chans);
+	Mix_QuerySpec(&x.rate, &format, &x.chans);
 	if (format != AUDIO_S16SYS)
 		fail(exitfail, "the mixer gave samples of format 0x%x, not 16-bit", format);
 
-	// outputs, under temporary names until complete
-	int w = scrw * scale, h = scrh * scale;
-	track v{}, a{};
-	v.name = out + ".part";
-	v.oc = openout(raw ? "yuv4mpegpipe" : "mp4", v.name);
-	a.name = raw ? wav + ".part" : v.name;
-	a.oc = raw ? openout("wav", a.name) : v.oc;
-	addvideo(v, raw, w, h, fps);
-	addaudio(a, raw, rate, chans);
+	x.w = scrw * o.scale;
+	x.h = scrh * o.scale;
+	x.v.name = o.out + ".part";
+	x.v.oc = openout(o.raw ? "yuv4mpegpipe" : "mp4", x.v.name);
+	x.a.name = o.raw ? o.wav + ".part" : x.v.name;
+	x.a.oc = o.raw ? openout("wav", x.a.name) : x.v.oc;
+	addvideo(x.v, o.raw, x.w, x.h, o.fps);
+	addaudio(x.a, o.raw, x.rate, x.chans);
 	AVDictionary *mux = NULL;
-	if (!raw) {
+	if (!o.raw) {
 		av_dict_set(&mux, "movflags", "+faststart", 0);
-		av_dict_set(&v.oc->metadata, "title", "brindlewock", 0);
-		av_dict_set(&v.oc->metadata, "comment", ("seed " + std::to_string(seed)).c_str(), 0);
+		av_dict_set(&x.v.oc->metadata, "title", "brindlewock", 0);
+		av_dict_set(&x.v.oc->metadata, "comment", ("seed " + std::to_string(o.seed)).c_str(), 0);
 	}
-	writeheader(v.oc, v.name, &mux);
+	writeheader(x.v.oc, x.v.name, &mux);
 	av_dict_free(&mux);
-	if (raw)
-		writeheader(a.oc, a.name, NULL);
+	if (o.raw)
+		writeheader(x.a.oc, x.a.name, NULL);
 
 	// colours are converted at the screen's size, where there are scale^2
 	// times fewer pixels, and the planes scaled up after
-	SwsContext *sws = sws_getContext(scrw, scrh, AV_PIX_FMT_BGR0, scrw, scrh, AV_PIX_FMT_YUV444P,
-	                                 SWS_POINT, NULL, NULL, NULL);
-	AVFrame *yuv = av_frame_alloc();
-	if (!sws || !yuv)
+	x.sws = sws_getContext(scrw, scrh, AV_PIX_FMT_BGR0, scrw, scrh, AV_PIX_FMT_YUV444P,
+	                       SWS_POINT, NULL, NULL, NULL);
+	x.yuv = av_frame_alloc();
+	if (!x.sws || !x.yuv)
 		fail(exitfail, "can't set up the colour conversion");
-	sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_DEFAULT), 1,
+	sws_setColorspaceDetails(x.sws, sws_getCoefficients(SWS_CS_DEFAULT), 1,
 	                         sws_getCoefficients(SWS_CS_ITU709), 0, 0, 1 << 16, 1 << 16);
-	yuv->format = AV_PIX_FMT_YUV444P;
-	yuv->width = scrw;
-	yuv->height = scrh;
-	if (av_frame_get_buffer(yuv, 0) < 0)
+	x.yuv->format = AV_PIX_FMT_YUV444P;
+	x.yuv->width = scrw;
+	x.yuv->height = scrh;
+	if (av_frame_get_buffer(x.yuv, 0) < 0)
 		fail(exitfail, "out of memory");
-	int sub = v.cc->pix_fmt == AV_PIX_FMT_YUV420P ? 2 : 1; // chroma subsampling
+	x.sub = x.v.cc->pix_fmt == AV_PIX_FMT_YUV420P ? 2 : 1;
 	AVChannelLayout lay;
-	av_channel_layout_default(&lay, chans);
-	music m{ musa->abuf, musa->alen / (2 * chans), 0, chans, a.fr->nb_samples, NULL };
-	if (swr_alloc_set_opts2(&m.swr, &a.cc->ch_layout, a.cc->sample_fmt, rate,
-	                        &lay, AV_SAMPLE_FMT_S16, rate, 0, NULL) < 0 || swr_init(m.swr) < 0)
+	av_channel_layout_default(&lay, x.chans);
+	x.m = music{ musa->abuf, musa->alen / (2 * x.chans), 0, x.chans, x.a.fr->nb_samples, NULL };
+	if (swr_alloc_set_opts2(&x.m.swr, &x.a.cc->ch_layout, x.a.cc->sample_fmt, x.rate,
+	                        &lay, AV_SAMPLE_FMT_S16, x.rate, 0, NULL) < 0 || swr_init(x.m.swr) < 0)
 		fail(exitfail, "can't set up the sample conversion");
+	return x;
+}
 
-	// the frames, and the music up to the end of each
-	int64_t frames = capframes(fps, until);
+// the frames, each with the music up to its end; returns how many
+static int64_t frameloop(const opts &o, outs &x)
+{
+	int64_t frames = capframes(o.fps, o.until);
 	std::vector<uint8_t> rgb((size_t)scrw * scrh * 4);
 	uint32_t nexttick = capstart;
 	SDL_Rect imsrc, imdst;
 	auto t0 = std::chrono::steady_clock::now();
 	double shown = -capbarsecs;
-	int32_t showtime = 0;
 	for (int64_t k = 0; k < frames; k++) {
-		showtime = capframe(k, fps, nexttick, imsrc, imdst);
+		int32_t showtime = capframe(k, o.fps, nexttick, imsrc, imdst);
 		capcopy(rgb.data());
 		const uint8_t *src[1] = { rgb.data() };
 		const int pitch[1] = { scrw * 4 };
-		sws_scale(sws, src, pitch, 0, scrh, yuv->data, yuv->linesize);
-		if (av_frame_make_writable(v.fr) < 0)
+		sws_scale(x.sws, src, pitch, 0, scrh, x.yuv->data, x.yuv->linesize);
+		if (av_frame_make_writable(x.v.fr) < 0)
 			fail(exitfail, "out of memory");
 		for (int i = 0; i < 3; i++) {
-			int n = i ? sub : 1;
-			capplane(yuv->data[i], yuv->linesize[i], v.fr->data[i], v.fr->linesize[i],
-			         w / n, h / n, n, scale);
+			int n = i ? x.sub : 1;
+			capplane(x.yuv->data[i], x.yuv->linesize[i], x.v.fr->data[i], x.v.fr->linesize[i],
+			         x.w / n, x.h / n, n, o.scale);
 		}
-		v.fr->pts = k;
-		put(v, v.fr);
-		putmusic(a, m, (k + 1) * rate / fps, k + 1 == frames);
+		x.v.fr->pts = k;
+		put(x.v, x.v.fr);
+		putmusic(x.a, x.m, (k + 1) * x.rate / o.fps, k + 1 == frames);
 		if (quitevent())
 			fail(exitfail, "interrupted; nothing written");
-		if (tty) {
+		if (o.tty) {
 			double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 			if (secs - shown >= capbarsecs || k + 1 == frames) {
 				progress(k + 1, frames, showtime, secs);
@@ -470,37 +561,53 @@ int main(int argc, char **argv)
 			}
 		}
 	}
-	put(v, NULL);
-	put(a, NULL);
-	finish(v.oc, v.name);
-	if (raw)
-		finish(a.oc, a.name);
+	return frames;
+}
 
-	// complete: the final names
-	if (raw && rename(a.name.c_str(), wav.c_str()) != 0)
-		fail(exitfail, "can't rename \"%s\" to \"%s\": %s", a.name.c_str(), wav.c_str(), strerror(errno));
-	if (rename(v.name.c_str(), out.c_str()) != 0) {
-		if (raw)
-			unlink(wav.c_str());
-		fail(exitfail, "can't rename \"%s\" to \"%s\": %s", v.name.c_str(), out.c_str(), strerror(errno));
+// flushes the encoders, completes the files and gives them their names
+static void finish(const opts &o, outs &x)
+{
+	put(x.v, NULL);
+	put(x.a, NULL);
+	closeout(x.v.oc, x.v.name);
+	if (o.raw)
+		closeout(x.a.oc, x.a.name);
+	if (o.raw && rename(x.a.name.c_str(), o.wav.c_str()) != 0)
+		fail(exitfail, "can't rename \"%s\" to \"%s\": %s", x.a.name.c_str(), o.wav.c_str(), strerror(errno));
+	if (rename(x.v.name.c_str(), o.out.c_str()) != 0) {
+		if (o.raw)
+			unlink(o.wav.c_str());
+		fail(exitfail, "can't rename \"%s\" to \"%s\": %s", x.v.name.c_str(), o.out.c_str(), strerror(errno));
 	}
 	temps.clear();
-	for (track *t : { &v, &a }) {
+	for (track *t : { &x.v, &x.a }) {
 		avcodec_free_context(&t->cc);
 		av_frame_free(&t->fr);
 		av_packet_free(&t->pk);
 	}
-	if (raw)
-		avformat_free_context(a.oc);
-	avformat_free_context(v.oc);
-	av_frame_free(&yuv);
-	sws_freeContext(sws);
-	swr_free(&m.swr);
-	if (tty) {
+	if (o.raw)
+		avformat_free_context(x.a.oc);
+	avformat_free_context(x.v.oc);
+	av_frame_free(&x.yuv);
+	sws_freeContext(x.sws);
+	swr_free(&x.m.swr);
+}
+
+int main(int argc, char **argv)
+{
+	opts o = readopts(argc, argv);
+	av_log_set_level(AV_LOG_ERROR);
+	auto t0 = std::chrono::steady_clock::now();
+	pickfiles(o.dir);
+	start(o.seed);
+	outs x = openouts(o);
+	int64_t frames = frameloop(o, x);
+	finish(o, x);
+	if (o.tty) {
 		double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 		fprintf(stderr, "\n%s%s%s: %lld frames, %.3f s of show in %.1f s, seed %u\n",
-			out.c_str(), raw ? " and " : "", raw ? wav.c_str() : "",
-			(long long)frames, (double)frames / fps, secs, seed);
+			o.out.c_str(), o.raw ? " and " : "", o.raw ? o.wav.c_str() : "",
+			(long long)frames, (double)frames / o.fps, secs, o.seed);
 	}
 	return 0;
 }

@@ -329,5 +329,29 @@ class Failures(Capture):
         self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg"])
 
 
+class Dir(Capture):
+    check = Failures.check
+
+    def test_dir_names_the_files_and_output_stays_where_typed(self):
+        # the picture and music in show/, the capture typed in the folder above
+        show = os.path.join(self.d, "show")
+        os.mkdir(show)
+        assets(show)
+        args = ["--seed", "5", "--fps", "10", "--scale", "1", "--until", "1000"]
+        p = capture(self.d, *args, "--dir", "show", "out.mp4")
+        self.assertEqual((p.returncode, p.stderr), (0, b""))
+        p = capture(show, *args, "in.mp4")
+        self.assertEqual((p.returncode, p.stderr), (0, b""))
+        with open(os.path.join(self.d, "out.mp4"), "rb") as a, open(os.path.join(show, "in.mp4"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+        # the folder's files are the ones read, even where the current
+        # directory has its own; a failure names the path tried
+        os.rename(os.path.join(show, "musa.ogg"), os.path.join(self.d, "musa.ogg"))
+        self.check(capture(self.d, *args, "--dir", "show/", "again.mp4"), '"show/musa.ogg"')
+        self.check(capture(self.d, *args, "--dir", self.d + "/nowhere", "again.mp4"),
+                   '"%s/nowhere/galleri.jpg"' % self.d, "No such file")
+        self.assertEqual(self.files(), ["musa.ogg", "out.mp4", "show"])
+
+
 if __name__ == "__main__":
     unittest.main()

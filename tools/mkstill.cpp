@@ -1,15 +1,19 @@
 /*
  * mkstill: draws stills of the show with its own frame code and writes each
- * as a PNG of the 640 x 480 screen.
+ * as a PNG of the 640 x 480 screen, or of a part of it scaled down.
  *
- *   mkstill [--seed N] [--picture FILE] MS:OUT.png...
+ *   mkstill [--seed N] [--picture FILE] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...
  *
  * A still at MS is the frame the show draws at show time MS when its frames
  * come every 40 ms from 0 (capstill), from a cold fire and the seed; the
  * stills asked for are drawn in order of time along one run of the schedule,
  * which gives each the same bytes as a run of its own.
  * The picture is loaded the way the show loads it (default "galleri.jpg" in
- * the current directory); the seed defaults to 1. Needs no display.
+ * the current directory); the seed defaults to 1. --crop keeps the W x H
+ * pixels from (X, Y) (default the whole screen), --size scales them to
+ * W x H pixels with a box filter, each pixel the mean of the area it covers
+ * (default the crop's size): this is how the README's stills and the icons
+ * are made. Needs no display.
  */
 #include "brindlewock.h"
 #include "capture.h"
@@ -70,21 +74,69 @@ static void pngwrite(const char *name, int w, int h, const uint8_t *rgb)
 		die("can't write", name);
 }
 
+// one axis of the box filter from n pixels to m: for each pixel made, the
+// pixels it covers and how much of each, in units of which a pixel made
+// holds n; a pixel covers [i * n / m, (i + 1) * n / m) of the ones it is made of
+struct tap {
+	int from, part;
+};
+static std::vector<std::vector<tap>> boxaxis(int n, int m)
+{
+	std::vector<std::vector<tap>> taps(m);
+	for (int64_t i = 0; i < m; i++) {
+		int64_t a = i * n, b = (i + 1) * n; // the pixel made, in 1/m pixels
+		for (int64_t j = a / m; j * m < b; j++)
+			taps[i].push_back({ (int)j, (int)(std::min(b, (j + 1) * m) - std::max(a, j * m)) });
+	}
+	return taps;
+}
+
+// the w x h pixels of rgb (rows of pitch pixels) from (x, y), scaled to
+// ow x oh: each pixel the rounded mean of the area it covers
+static std::vector<uint8_t> boxscale(const uint8_t *rgb, int pitch, int x, int y, int w, int h, int ow, int oh)
+{
+	auto cols = boxaxis(w, ow), rows = boxaxis(h, oh);
+	int64_t whole = (int64_t)w * h;
+	std::vector<uint8_t> out;
+	for (auto &r : rows)
+		for (auto &c : cols)
+			for (int ch = 0; ch < 3; ch++) {
+				int64_t sum = 0;
+				for (auto &ty : r)
+					for (auto &tx : c)
+						sum += (int64_t)ty.part * tx.part * rgb[((size_t)(y + ty.from) * pitch + x + tx.from) * 3 + ch];
+				out.push_back((uint8_t)((sum + whole / 2) / whole));
+			}
+	return out;
+}
+
 int main(int argc, char **argv)
 {
 	unsigned seed = 1;
+	int cx = 0, cy = 0, cw = scrw, ch = scrh, ow = 0, oh = 0;
 	int i = 1;
 	for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
 		if (!strcmp(argv[i], "--seed"))
 			seed = (unsigned)strtoul(argv[i + 1], NULL, 10);
 		else if (!strcmp(argv[i], "--picture"))
 			imf[0] = argv[i + 1];
-		else
+		else if (!strcmp(argv[i], "--crop")) {
+			if (sscanf(argv[i + 1], "%d,%d,%d,%d", &cx, &cy, &cw, &ch) != 4 || cx < 0 || cy < 0 ||
+			    cw < 1 || ch < 1 || cx + cw > scrw || cy + ch > scrh)
+				die("not X,Y,W,H within the screen:", argv[i + 1]);
+		} else if (!strcmp(argv[i], "--size")) {
+			if (sscanf(argv[i + 1], "%dx%d", &ow, &oh) != 2 || ow < 1 || oh < 1 || ow > scrw || oh > scrh)
+				die("not WxH within the screen's size:", argv[i + 1]);
+		} else
 			die("unknown option", argv[i]);
 	}
 	if (i == argc) {
-		fprintf(stderr, "usage: mkstill [--seed N] [--picture FILE] MS:OUT.png...\n");
+		fprintf(stderr, "usage: mkstill [--seed N] [--picture FILE] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...\n");
 		return 2;
+	}
+	if (!ow) {
+		ow = cw;
+		oh = ch;
 	}
 	s = SDL_CreateRGBSurface(SDL_SWSURFACE, scrw, scrh, scrbpp, 0xff0000, 0xff00, 0xff, 0);
 	if (!s || !homfire())
@@ -110,7 +162,7 @@ int main(int argc, char **argv)
 		for (size_t p = 0; p < (size_t)scrw * scrh; p++)
 			for (int c = 0; c < 3; c++)
 				rgb[p * 3 + c] = bgr0[p * 4 + 2 - c];
-		pngwrite(out, scrw, scrh, rgb.data());
+		pngwrite(out, ow, oh, boxscale(rgb.data(), scrw, cx, cy, cw, ch, ow, oh).data());
 	}
 	return 0;
 }

@@ -1,0 +1,164 @@
+"""The Debian package, made with cpack into a scratch folder: its contents are
+what the install rules install, lintian finds no error in it, and unpacked
+into a temporary root it runs: the menu entry's command and the terminal
+command with the installed picture and music, the terminal command with a
+picture of one's own, and the capture with the same rule for its files."""
+import array
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+import showrun as sr
+from install_test import CAPTURE, desktop, expected
+
+CPACK = os.environ.get("CPACK", "cpack")
+COLOUR = (200, 40, 10)   # no background, flame or smoke pixel has this red
+SPEED = 5                # faketime's speed for a show watched on the screen
+FAKETIME = "/usr/$LIB/faketime/libfaketime.so.1"   # the loader expands $LIB
+
+
+class Package(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="brindlewock-package-")
+        try:
+            config = os.path.join(sr.BUILDDIR, "CPackConfig.cmake")
+            p = subprocess.run([CPACK, "-G", "DEB", "-B", cls.scratch, "--config", config],
+                               capture_output=True, text=True, timeout=600)
+            if p.returncode != 0:
+                raise AssertionError("cpack failed: " + p.stdout[-3000:] + p.stderr[-3000:])
+            with open(config) as f:
+                cls.version = re.search(r'set\(CPACK_PACKAGE_VERSION "([^"]*)"\)', f.read()).group(1)
+            cls.arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
+                                      text=True, check=True).stdout.strip()
+            cls.debs = sorted(f for f in os.listdir(cls.scratch) if f.endswith(".deb"))
+            cls.deb = os.path.join(cls.scratch, cls.debs[0])
+            cls.root = os.path.join(cls.scratch, "root")
+            subprocess.run(["dpkg-deb", "-x", cls.deb, cls.root], check=True, timeout=60)
+        except BaseException:
+            shutil.rmtree(cls.scratch, ignore_errors=True)
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def installed(self, path):
+        """An installed absolute path, under the unpacked root."""
+        return os.path.join(self.root, path.lstrip("/"))
+
+    def test_package_holds_the_install_rules_files_and_passes_lintian(self):
+        self.assertEqual(self.debs, ["brindlewock_%s_%s.deb" % (self.version, self.arch)])
+        listing = subprocess.run(["dpkg-deb", "-c", self.deb], capture_output=True, text=True,
+                                 check=True, timeout=60).stdout
+        files = {}
+        for line in listing.splitlines():
+            mode, owner, _, _, _, path = line.split(None, 5)
+            self.assertEqual(owner, "root/root", line)
+            if not mode.startswith("d"):
+                self.assertIn(mode, ("-rwxr-xr-x", "-rw-r--r--"), line)
+                files[path[2:]] = mode == "-rwxr-xr-x"
+        self.assertEqual(files, expected("usr"))
+
+        fields = dict(line.split(": ", 1) for line in subprocess.run(
+            ["dpkg-deb", "-f", self.deb, "Section", "Depends", "Version"], capture_output=True,
+            text=True, check=True, timeout=60).stdout.splitlines())
+        self.assertEqual(fields["Section"], "games")
+        self.assertEqual(fields["Version"], self.version)
+        # the dependencies are those of the programs' own libraries
+        for lib in ("libsdl1.2debian", "libsdl-image1.2", "libsdl-mixer1.2", "libc6"):
+            self.assertRegex(fields["Depends"], r"(^|, )%s \(>= " % lib)
+
+        p = subprocess.run(["lintian", "--no-cfg", self.deb], capture_output=True, text=True,
+                           timeout=600)
+        errors = [l for l in p.stdout.splitlines() if l.startswith("E:")]
+        self.assertEqual(errors, [], p.stdout)
+
+    def test_menu_entry_and_terminal_command_run_the_whole_show(self):
+        keys = desktop(self.installed("/usr/share/applications/brindlewock.desktop"))
+        self.assertNotIn("%", keys["Exec"])
+        with sr.workdir() as empty, sr.workdir() as tmp:
+            for name, cwd in (("menu entry", self.installed(keys["Path"])), ("terminal", empty)):
+                with self.subTest(name):
+                    p = subprocess.run(["faketime", "-f", "+0 x20", self.installed(keys["Exec"])],
+                                       cwd=cwd, env=sr.env(TMPDIR=tmp), capture_output=True,
+                                       timeout=120 * sr.SLACK)
+                    self.assertEqual((p.returncode, p.stdout, p.stderr), (0, b"", b""))
+                    self.assertEqual(os.listdir(tmp), [])
+            self.assertEqual(os.listdir(empty), [])
+
+    def test_own_picture_with_the_installed_music_and_ctrl_c(self):
+        with sr.workdir() as d, sr.workdir() as tmp, sr.workdir() as out, sr.xvfb() as display:
+            sr.picture(d, w=300, h=200, pixel=lambda x, y: COLOUR)
+            raw = os.path.join(out, "audio.raw")
+            # a session of its own, so that Ctrl-C can be sent to the whole
+            # process group, as a terminal sends it; faketime's library
+            # preloaded without its program, which would be in the group too
+            p = subprocess.Popen(
+                [self.installed("/usr/games/brindlewock")],
+                cwd=d, start_new_session=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                env=sr.env(SDL_VIDEODRIVER=None, DISPLAY=display, TMPDIR=tmp,
+                           LD_PRELOAD=FAKETIME, FAKETIME="+0 x%d" % SPEED,
+                           SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=raw, SDL_DISKAUDIODELAY="10"))
+            try:
+                sr.findwindow(display, p)
+                # show time 29.5 s, when the picture is at rest and opaque
+                time.sleep(max(0.0, (0.5 + 29.5) / SPEED))
+                rest = sr.screenshot(display)
+                self.assertIsNone(p.poll(), "the show ended before Ctrl-C")
+                os.killpg(p.pid, signal.SIGINT)
+                rc, stdout, stderr = sr.finish(p, timeout=30)
+            finally:
+                if p.poll() is None:
+                    os.killpg(p.pid, signal.SIGKILL)
+                    p.wait()
+            self.assertEqual(rc, 0, stderr)
+            self.assertEqual(stdout, b"")
+            # the disk driver, a testing aid of SDL's, says that it is in use
+            said = [l for l in stderr.decode().splitlines() if "disk" not in l and "Writing to file" not in l]
+            self.assertEqual(said, [])
+            self.assertEqual(os.listdir(tmp), [], "the temporary folder is left behind")
+            with self.assertRaises(ProcessLookupError, msg="a process of the show is left"):
+                os.killpg(p.pid, 0)
+            # the picture of the current directory, centred, its top at row 18 to 21
+            for y in range(22, 60, 4):
+                for x in range(173, 467, 4):
+                    self.assertEqual(sr.pixel(rest, x, y), COLOUR, (x, y))
+            # the installed music played: the output is not silence
+            pcm = array.array("h")
+            with open(raw, "rb") as f:
+                pcm.frombytes(f.read())
+            self.assertGreater(sum(1 for v in pcm if abs(v) > 3000), 48000)
+
+    @unittest.skipUnless(CAPTURE, "brindlewock-capture is not built")
+    def test_installed_capture_takes_each_file_from_here_or_installed(self):
+        capture = self.installed("/usr/bin/brindlewock-capture")
+        args = ["--seed", "3", "--fps", "2", "--scale", "1", "--until", "30000"]
+        env = sr.env(SDL_VIDEODRIVER=None, SDL_AUDIODRIVER=None)
+        with sr.workdir() as here, sr.workdir() as mine, sr.workdir() as empty:
+            # a picture of one's own here: the installed music with it
+            sr.picture(here, w=300, h=200, pixel=lambda x, y: COLOUR)
+            # the same two in a folder named with --dir, from another directory
+            shutil.copy(os.path.join(here, "galleri.jpg"), mine)
+            shutil.copy(self.installed("/usr/share/games/brindlewock/musa.ogg"), mine)
+            runs = {"here": (here, []), "--dir": (empty, ["--dir", mine]), "installed": (empty, [])}
+            made = {}
+            for name, (cwd, extra) in runs.items():
+                out = name.strip("-") + ".mp4"
+                p = subprocess.run([capture, *args, *extra, out], cwd=cwd, env=env,
+                                   capture_output=True, timeout=300 * sr.SLACK)
+                self.assertEqual((p.returncode, p.stderr), (0, b""), name)
+                with open(os.path.join(cwd, out), "rb") as f:
+                    made[name] = f.read()
+            self.assertEqual(made["here"], made["--dir"])
+            self.assertNotEqual(made["here"], made["installed"])
+            self.assertEqual(sorted(os.listdir(empty)), ["dir.mp4", "installed.mp4"])
+
+
+if __name__ == "__main__":
+    unittest.main()
