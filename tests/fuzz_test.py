@@ -26,7 +26,7 @@ PARALLEL = 2        # cases at a time
 
 
 def bases(d):
-    """The undamaged files, by kind."""
+    """The undamaged files, by kind, the same bytes every time."""
     jpg = os.path.join(d, "base.jpg")
     subprocess.run(["convert", "-size", "48x32", "gradient:orange-navy", "-strip", "-quality", "80", jpg],
                    check=True)
@@ -48,7 +48,7 @@ def case(files, i):
     data, done = files[kind], []
     for _ in range(1 if r.random() < 0.7 else 2):
         hurt = r.choice(damage.DAMAGE)
-        data = hurt(r, data) or data[:1]
+        data = hurt(r, data) or data[:1]   # a byte left for the next damage
         done.append(hurt.__name__)
     return kind, done, data
 

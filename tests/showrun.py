@@ -159,7 +159,8 @@ def picture(cwd, w=200, h=100, pixel=lambda x, y: (200, 40, 10), name="galleri.j
 
 
 def music(cwd, seconds=3.0, left=1000.0, right=500.0, name="musa.ogg"):
-    """An Ogg Vorbis file: a sine on each channel at its own frequency."""
+    """An Ogg Vorbis file: a sine on each channel at its own frequency; the
+    same bytes every time."""
     rate = 48000
     wav = os.path.join(cwd, "music.wav")
     samples = array.array("h")
@@ -172,7 +173,7 @@ def music(cwd, seconds=3.0, left=1000.0, right=500.0, name="musa.ogg"):
         f.setsampwidth(2)
         f.setframerate(rate)
         f.writeframes(samples.tobytes())
-    subprocess.run(["oggenc", "-Q", "-q", "6", "-o", os.path.join(cwd, name), wav], check=True)
+    subprocess.run(["oggenc", "-Q", "-q", "6", "--serial", "1", "-o", os.path.join(cwd, name), wav], check=True)
     os.unlink(wav)
 
 
