@@ -12,6 +12,8 @@ import time
 import unittest
 import wave
 
+import damage
+
 BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "build"))
 BIN = os.path.abspath(os.path.join(BUILDDIR, "brindlewock-capture"))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
@@ -320,8 +322,7 @@ class Failures(Capture):
         end = time.time() + 30 * SLACK
         while not os.path.exists(part) and time.time() < end:
             time.sleep(0.05)
-        self.assertTrue(os.path.exists(part))
-        time.sleep(0.5)
+        self.assertTrue(os.path.exists(part))   # SDL, and its signal handlers, started before
         p.send_signal(signal.SIGINT)
         out, err = p.communicate(timeout=30 * SLACK)
         self.assertEqual(p.returncode, 1, err)
@@ -351,6 +352,111 @@ class Dir(Capture):
         self.check(capture(self.d, *args, "--dir", self.d + "/nowhere", "again.mp4"),
                    '"%s/nowhere/galleri.jpg"' % self.d, "No such file")
         self.assertEqual(self.files(), ["musa.ogg", "out.mp4", "show"])
+
+
+class Damaged(Capture):
+    check = Failures.check
+
+    def test_damaged_picture_or_music_ends_it_at_once(self):
+        assets(self.d, seconds=1.0, ogg=True)
+        pic = os.path.join(self.d, "galleri.jpg")
+        mus = os.path.join(self.d, "musa.ogg")
+        with open(pic, "rb") as f:
+            good = f.read()
+        cases = {name: make() for name, make in damage.HANGING.items()}
+        cases["gif 16384 wide"] = damage.gifwide()
+        cases["png the PNG library prints about"] = damage.pngtalks()
+        for name, data in cases.items():
+            with self.subTest(picture=name):
+                with open(pic, "wb") as f:
+                    f.write(data)
+                t = time.time()
+                self.check(capture(self.d, "--until", "100", "show.mp4", timeout=5), '"galleri.jpg"')
+                self.assertLess(time.time() - t, 5 * SLACK)
+        with open(pic, "wb") as f:
+            f.write(good)
+        with open(mus, "rb") as f:
+            ogg = f.read()
+        with open(mus, "wb") as f:
+            f.write(ogg[:1000])   # cut inside its headers
+        self.check(capture(self.d, "--until", "100", "show.mp4"), '"musa.ogg"')
+        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg"])
+
+
+class Edges(Capture):
+    def test_short_music_over_the_whole_show_is_padded_with_silence(self):
+        # the largest --until: every frame of the show, music then silence to its end
+        assets(self.d, seconds=0.7)
+        p = capture(self.d, "--raw", "--fps", "1", "--scale", "1", "--until", "75000", "--seed", "2", "all.y4m",
+                    timeout=120)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        head, frames = y4m(os.path.join(self.d, "all.y4m"))
+        self.assertTrue(head.startswith("YUV4MPEG2 W640 H480 F1:1 "), head)
+        self.assertEqual(len(frames), 76)
+        with wave.open(os.path.join(self.d, "all.wav")) as w:
+            self.assertEqual(w.getnframes(), 76 * RATE)
+            data = w.readframes(w.getnframes())
+        n = int(0.7 * RATE)
+        self.assertTrue(data[:4 * n] == b"".join(struct.pack("<hh", *music(i)) for i in range(n)))
+        self.assertTrue(data[4 * n:] == bytes(len(data) - 4 * n), "the silence after the music is not silent")
+
+    def test_largest_fps_and_scale_give_output_of_their_shape(self):
+        assets(self.d, seconds=0.7)
+        for args, w, h, rate, frames in ((["--fps", "1000", "--until", "5", "--scale", "1"], 640, 480, 1000, 6),
+                                         (["--scale", "8", "--until", "0"], 5120, 3840, 60, 1)):
+            with self.subTest(args=args):
+                p = capture(self.d, "--raw", *args, "big.y4m")
+                self.assertEqual(p.returncode, 0, p.stderr)
+                head, got = y4m(os.path.join(self.d, "big.y4m"))
+                self.assertTrue(head.startswith("YUV4MPEG2 W%d H%d F%d:1 " % (w, h, rate)), head)
+                self.assertEqual(len(got), frames)
+                with wave.open(os.path.join(self.d, "big.wav")) as wav:
+                    self.assertEqual(wav.getnframes(), frames * RATE // rate)
+
+    def test_failed_rename_of_the_video_leaves_neither_file(self):
+        assets(self.d, seconds=0.5)
+        # the video goes into a pipe the test drains: the capture can't end
+        # before the output's name is taken by a folder that the video can't
+        # be renamed over, made once the capture writes into the pipe
+        part = os.path.join(self.d, "x.y4m.part")
+        os.mkfifo(part)
+        pipe = os.open(part, os.O_RDONLY | os.O_NONBLOCK)
+        p = subprocess.Popen([BIN, "--raw", "--fps", "10", "--scale", "1", "--until", "500", "x.y4m"],
+                             cwd=self.d, env=env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            end = time.time() + 30 * SLACK
+            while not writes(p.pid, part) and p.poll() is None and time.time() < end:
+                time.sleep(0.02)
+            self.assertTrue(writes(p.pid, part), "the capture never opened its video")
+            os.mkdir(os.path.join(self.d, "x.y4m"))
+            open(os.path.join(self.d, "x.y4m", "taken"), "w").close()
+            os.set_blocking(pipe, True)
+            while os.read(pipe, 1 << 20):
+                pass
+            out, err = p.communicate(timeout=30 * SLACK)
+        finally:
+            os.close(pipe)
+            if p.poll() is None:
+                p.kill()
+                p.communicate()
+        self.assertEqual(p.returncode, 1, err)
+        self.assertIn(b"x.y4m", err)
+        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.y4m"])
+
+
+def writes(pid, path):
+    """Whether process pid has path open."""
+    try:
+        fds = os.listdir("/proc/%d/fd" % pid)
+    except FileNotFoundError:
+        return False
+    for fd in fds:
+        try:
+            if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == path:
+                return True
+        except OSError:
+            pass
+    return False
 
 
 if __name__ == "__main__":

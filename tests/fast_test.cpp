@@ -262,11 +262,3 @@ TEST(FastPropagation, BurningShowMatchesPlain)
 		}
 	}
 }
-
-TEST(FastPaths, ShowTakesTheWidestPathThisProcessorRuns)
-{
-	int widest = paths().back();
-	EXPECT_EQ(bksimd, widest);
-	EXPECT_EQ(firesimd, widest);
-	RecordProperty("paths", (int)paths().size());
-}

@@ -1,8 +1,8 @@
 """What the real show puts on the screen in a window, at chosen show times: the
 picture at rest, the flames eating it from below, and nothing of it once cut
-away. The show's clock runs fast under faketime; the show time of each
-screenshot is known to a fraction of a second, so each check holds over a
-window of several seconds of show time."""
+away. The show's clock runs fast under faketime, counted from the first
+frame seen; the show time of each screenshot is known to a fraction of a
+second, so each check holds over a window of several seconds of show time."""
 import os
 import time
 import unittest
@@ -21,7 +21,8 @@ class Screen(unittest.TestCase):
             p = sr.start(d, speed=SPEED, SDL_VIDEODRIVER=None, DISPLAY=display)
             try:
                 sr.findwindow(display, p)
-                clock = time.time() + 0.5 / SPEED   # the music's head start
+                # the first frame is shown at show time 0
+                clock = sr.shown(display, p)
 
                 def at(showtime):
                     time.sleep(max(0.0, clock + showtime / SPEED - time.time()))

@@ -1,8 +1,9 @@
 """Runs the real show binary for the end-to-end tests: headless with SDL's
-dummy drivers, under faketime, or in a real window under Xvfb, and makes the
-files it reads."""
+dummy drivers, on a fast clock, or in a real window under Xvfb; makes the
+files it reads and waits on what it does."""
 import array
 import contextlib
+import glob
 import math
 import os
 import shutil
@@ -15,22 +16,29 @@ import wave
 
 BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "build"))
 BIN = os.path.abspath(os.path.join(BUILDDIR, "brindlewock"))
+SPY = os.path.abspath(os.path.join(BUILDDIR, "tests", "libspy.so"))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
 COMPAT = "/usr/lib/x86_64-linux-gnu/sdl12-compat"
 RUNTIMES = {"classic": None, "compat": COMPAT}
+# the fast clock, preloaded itself: the faketime wrapper keeps a semaphore
+# named after its process id that outlives it when it is killed, and a later
+# wrapper that gets the same id fails
+FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 # a slower build needs more patience
 SLACK = 4 if SANITIZE else 1
 
 
-def env(runtime=None, **extra):
-    """The environment for a headless run; extra variables override."""
+def env(runtime=None, speed=None, **extra):
+    """The environment for a headless run, on the named SDL runtime, with
+    the show's clock speed times as fast when speed is given; extra
+    variables override."""
     e = dict(os.environ)
-    for k in ("DISPLAY", "WAYLAND_DISPLAY", "LD_LIBRARY_PATH", "FAKETIME"):
+    for k in ("DISPLAY", "WAYLAND_DISPLAY", "LD_LIBRARY_PATH", "LD_PRELOAD", "FAKETIME"):
         e.pop(k, None)
     e["SDL_VIDEODRIVER"] = "dummy"
     e["SDL_AUDIODRIVER"] = "dummy"
-    if runtime:
-        e["LD_LIBRARY_PATH"] = runtime
+    if RUNTIMES.get(runtime):
+        e["LD_LIBRARY_PATH"] = RUNTIMES[runtime]
     if SANITIZE:
         e["ASAN_OPTIONS"] = "verify_asan_link_order=0:detect_leaks=0:abort_on_error=0"
         e["UBSAN_OPTIONS"] = "print_stacktrace=1:halt_on_error=1"
@@ -39,32 +47,95 @@ def env(runtime=None, **extra):
             e.pop(k, None)
         else:
             e[k] = v
+    if speed:
+        e["LD_PRELOAD"] = " ".join([FAKETIME] + ([e["LD_PRELOAD"]] if "LD_PRELOAD" in e else []))
+        e["FAKETIME"] = "+0 x%d" % speed
     return e
 
 
-def command(speed=None):
-    """The show, under faketime at the given clock speed when one is given."""
-    if speed:
-        return ["faketime", "-f", "+0 x%d" % speed, BIN]
-    return [BIN]
+def loader(cwd, runtime):
+    """Variables that make the dynamic loader log into cwd the libraries a
+    run on the named runtime loads, for loaded() to read."""
+    return {"LD_DEBUG": "files", "LD_DEBUG_OUTPUT": os.path.join(cwd, "loader")} if runtime else {}
 
 
-def run(cwd, speed=None, timeout=120, **extra):
+def loaded(cwd):
+    """The SDL 1.2 runtimes that the runs logged by loader() loaded, by name
+    ("compat" from the compat folder, "classic" from anywhere else), and
+    their logs removed."""
+    seen = set()
+    for log in glob.glob(os.path.join(cwd, "loader.*")):
+        with open(log, errors="replace") as f:
+            sdl = {l.split("calling init:", 1)[1].strip() for l in f
+                   if "calling init:" in l and "/libSDL-1.2.so" in l}
+        os.unlink(log)
+        if len(sdl) != 1:
+            seen.add("unknown: %s" % sorted(sdl))
+        else:
+            seen.add("compat" if os.path.dirname(sdl.pop()) == COMPAT else "classic")
+    return seen
+
+
+def run(cwd, speed=None, timeout=120, runtime=None, **extra):
     """Runs the show to its end; returns (status, stdout, stderr)."""
-    p = subprocess.run(command(speed), cwd=cwd, env=env(**extra), capture_output=True,
-                       timeout=timeout * SLACK)
+    p = subprocess.run([BIN], cwd=cwd, env=env(runtime, speed, **loader(cwd, runtime), **extra),
+                       capture_output=True, timeout=timeout * SLACK)
     return p.returncode, p.stdout, p.stderr
 
 
-def start(cwd, speed=None, **extra):
-    return subprocess.Popen(command(speed), cwd=cwd, env=env(**extra),
+def start(cwd, speed=None, runtime=None, **extra):
+    return subprocess.Popen([BIN], cwd=cwd, env=env(runtime, speed, **loader(cwd, runtime), **extra),
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
 def finish(p, timeout=30):
     """Waits for a started show; returns (status, stdout, stderr)."""
-    out, err = p.communicate(timeout=timeout * SLACK)
+    try:
+        out, err = p.communicate(timeout=timeout * SLACK)
+    finally:
+        if p.poll() is None:
+            p.kill()
+            p.communicate()
     return p.returncode, out, err
+
+
+def until(what, ready, p=None, timeout=20):
+    """Polls ready() until it returns something true and returns that; fails
+    when timeout seconds (times the build's slack) pass first, or at once
+    when the show p ends first."""
+    end = time.time() + timeout * SLACK
+    while time.time() < end:
+        got = ready()
+        if got:
+            return got
+        if p is not None and p.poll() is not None:
+            out, err = p.communicate()
+            raise AssertionError("the show ended with status %d before %s: %r"
+                                 % (p.returncode, what, err[-2000:]))
+        time.sleep(0.02)
+    raise AssertionError("no %s in %d s" % (what, timeout * SLACK))
+
+
+def spied(cwd, log, speed=None, **extra):
+    """Starts the show with the spy library logging its SDL calls to log."""
+    if os.path.exists(log):
+        os.unlink(log)
+    return start(cwd, speed=speed, LD_PRELOAD=SPY, SPY_LOG=log, **extra)
+
+
+def calls(log):
+    """The calls the spy has logged so far."""
+    try:
+        with open(log) as f:
+            return f.read().splitlines()
+    except FileNotFoundError:
+        return []
+
+
+def framing(p, log):
+    """Waits until the spied show p has shown its first frame: its frame loop
+    runs, with SDL's signal handlers in place."""
+    until("a first frame", lambda: "SDL_Flip screen" in calls(log), p)
 
 
 def bmp(path, w, h, pixel):
@@ -88,7 +159,8 @@ def picture(cwd, w=200, h=100, pixel=lambda x, y: (200, 40, 10), name="galleri.j
 
 
 def music(cwd, seconds=3.0, left=1000.0, right=500.0, name="musa.ogg"):
-    """An Ogg Vorbis file: a sine on each channel at its own frequency."""
+    """An Ogg Vorbis file: a sine on each channel at its own frequency; the
+    same bytes every time."""
     rate = 48000
     wav = os.path.join(cwd, "music.wav")
     samples = array.array("h")
@@ -101,7 +173,7 @@ def music(cwd, seconds=3.0, left=1000.0, right=500.0, name="musa.ogg"):
         f.setsampwidth(2)
         f.setframerate(rate)
         f.writeframes(samples.tobytes())
-    subprocess.run(["oggenc", "-Q", "-q", "6", "-o", os.path.join(cwd, name), wav], check=True)
+    subprocess.run(["oggenc", "-Q", "-q", "6", "--serial", "1", "-o", os.path.join(cwd, name), wav], check=True)
     os.unlink(wav)
 
 
@@ -117,10 +189,13 @@ def workdir():
 @contextlib.contextmanager
 def xvfb():
     """A virtual X server the size of the show's screen on a display number
-    it picks itself; yields its DISPLAY."""
+    it picks itself; yields its DISPLAY. -noreset: a server that resets when
+    its last client leaves drops a client that connects during the reset,
+    and classic SDL 1.2 opens a probing connection and closes it just before
+    it connects for good."""
     r, w = os.pipe()
     x = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "640x480x24",
-                          "-nolisten", "tcp"], pass_fds=(w,),
+                          "-nolisten", "tcp", "-noreset"], pass_fds=(w,),
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(w)
     try:
@@ -135,31 +210,52 @@ def xvfb():
 
 
 def findwindow(display, show=None, name="brindlewock", timeout=20):
-    """The id of the window with exactly this name, once it exists; fails
-    at once if the show has ended before."""
-    end = time.time() + timeout * SLACK
-    while time.time() < end:
-        if show is not None and show.poll() is not None:
-            out, err = show.communicate()
-            raise AssertionError("the show ended with status %d before its window came: %r"
-                                 % (show.returncode, err[-2000:]))
-        p = subprocess.run(["xdotool", "search", "--name", "^%s$" % name],
+    """The id of the window with exactly this name, once it exists and is
+    mapped; fails at once if the show has ended before."""
+    def mapped():
+        p = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % name],
                            env=dict(os.environ, DISPLAY=display), capture_output=True, text=True)
         ids = p.stdout.split()
-        if ids:
-            return int(ids[0])
-        time.sleep(0.1)
-    raise AssertionError("no window named %r" % name)
+        return int(ids[0]) if ids else None
+    return until("its window", mapped, show, timeout)
+
+
+def xwd(display):
+    """The whole screen as xwd writes it: a header, then the pixels."""
+    return subprocess.run(["xwd", "-root", "-silent", "-display", display],
+                          capture_output=True, check=True).stdout
+
+
+def shown(display, show=None, timeout=20):
+    """Waits until the screen shows a frame of the show, the many colours of
+    the interference where the window was black; returns the time of the
+    look that saw it."""
+    def frame():
+        t = time.time()
+        return t if len(set(xwd(display)[-300000::97])) > 8 else None
+    return until("a frame on the screen", frame, show, timeout)
+
+
+def frames(display, n, show=None, timeout=20):
+    """Waits until the screen has changed n times from now: the show has
+    flipped, and so read its events, since."""
+    seen = [xwd(display)]
+
+    def changed():
+        now = xwd(display)
+        if now != seen[-1]:
+            seen.append(now)
+        return len(seen) > n
+    until("%d new frames" % n, changed, show, timeout)
 
 
 def screenshot(display, png=None):
     """The whole screen as (width, height, rgb bytes); also saved as png if asked."""
-    xwd = subprocess.run(["xwd", "-root", "-silent", "-display", display],
-                         capture_output=True, check=True).stdout
-    ppm = subprocess.run(["convert", "xwd:-", "-depth", "8", "ppm:-"], input=xwd, capture_output=True,
+    raw = xwd(display)
+    ppm = subprocess.run(["convert", "xwd:-", "-depth", "8", "ppm:-"], input=raw, capture_output=True,
                          check=True).stdout
     if png:
-        subprocess.run(["convert", "xwd:-", png], input=xwd, check=True)
+        subprocess.run(["convert", "xwd:-", png], input=raw, check=True)
     fields, pos = [], 0
     while len(fields) < 4:
         while ppm[pos:pos + 1].isspace():

@@ -7,8 +7,6 @@ import unittest
 
 import showrun as sr
 
-SPY = os.path.join(sr.BUILDDIR, "tests", "libspy.so")
-
 START = [
     "SDL_Init 48",
     "SDL_SetVideoMode 640 480 32 0x80000000 -> screen",
@@ -35,22 +33,13 @@ SHOW = [
 ]
 
 
-def spied(d, speed=None, wait=True, **extra):
+def spied(d, speed=None, **extra):
     """Runs the show with the spy; returns (status, stdout, stderr, calls, seed)."""
     log = os.path.join(d, "calls.log")
-    if os.path.exists(log):
-        os.unlink(log)
-    p = sr.start(d, speed=speed, LD_PRELOAD=SPY, SPY_LOG=log, **extra)
-    if not wait:
-        return p, log
     t = time.time()
+    p = sr.spied(d, log, speed=speed, **extra)
     rc, out, err = sr.finish(p, timeout=60)
-    return rc, out, err, calls(log), int(t)
-
-
-def calls(log):
-    with open(log) as f:
-        return f.read().splitlines()
+    return rc, out, err, sr.calls(log), int(t)
 
 
 class Startup(unittest.TestCase):
@@ -69,11 +58,12 @@ class Startup(unittest.TestCase):
                 if music:
                     sr.music(d, seconds=1)
                     started = int(time.time())
-                    p, log = spied(d, wait=False)
-                    time.sleep(1.5 * sr.SLACK)
+                    log = os.path.join(d, "calls.log")
+                    p = sr.spied(d, log)
+                    sr.framing(p, log)
                     sr.interrupt(p, sr.SIGNALS["SIGINT"])
                     rc, out, err = sr.finish(p)
-                    got = calls(log)
+                    got = sr.calls(log)
                 else:
                     rc, out, err, got, started = spied(d, speed=10)
                 self.assertEqual((rc, out, err), (0, b"", b""))
