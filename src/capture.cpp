@@ -9,8 +9,8 @@
  * encoded with FFmpeg's libraries; the music, as the mixer decoded it, goes
  * beside it, its first sample at show time 0 as when the show plays it.
  *
- * Files are written under a temporary name and renamed when complete, so a
- * failed or interrupted capture leaves nothing under the name asked for.
+ * Files are written under a temporary name of their own and renamed when
+ * complete, so a failed or interrupted capture leaves nothing behind.
  *
  * The picture and the music are the show's two files, taken from a folder
  * named on the command line, or else each from the current directory where
@@ -34,6 +34,7 @@ extern "C" {
 #include <SDL_image.h>
 #include <chrono>
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -52,6 +53,7 @@ constexpr const char *cappreset = "superfast"; // x264 speed against size: a who
 constexpr const char *capcrf = "18";  // x264 quality: visually lossless
 constexpr int capmpeg4q = 3;          // quantiser of the fallback encoder
 constexpr int64_t capaacrate = 192000; // bits per second of the AAC track
+constexpr const char *capsuffix = ".part"; // of the files written until they are complete
 constexpr int capwavframe = 4096;     // samples per WAV packet
 constexpr double capbarsecs = 0.1;    // s between progress bar updates
 constexpr int capbarw = 24;           // characters of the progress bar
@@ -94,10 +96,17 @@ static const char *usage =
 	"the file is written, 1 when the capture fails (the message says why),\n"
 	"2 for a bad command line.\n";
 
+static volatile sig_atomic_t stopped; // a signal asked the capture to end
+
 static void removetemps()
 {
 	for (auto &t : temps)
 		unlink(t.c_str());
+}
+
+static void stop(int)
+{
+	stopped = 1;
 }
 
 [[noreturn]] static void fail(int status, const char *fmt, ...)
@@ -140,13 +149,31 @@ struct track {
 	std::string name; // the temporary name written
 };
 
+// a new file beside name to write under until it is complete: name, six
+// characters no other file there has, and ".part", so that two captures to
+// one name each write their own
+static std::string tempfile(const std::string &name)
+{
+	std::string t = name + ".XXXXXX" + capsuffix;
+	int fd = mkstemps(t.data(), strlen(capsuffix));
+	if (fd < 0)
+		fail(exitfail, "can't write \"%s\": %s", t.c_str(), strerror(errno));
+	temps.push_back(t);
+	// mkstemps makes the file for its owner alone; the finished file gets
+	// the mode any new file gets
+	mode_t mask = umask(0);
+	umask(mask);
+	fchmod(fd, 0666 & ~mask);
+	close(fd);
+	return t;
+}
+
 static AVFormatContext *openout(const char *format, const std::string &name)
 {
 	AVFormatContext *oc = NULL;
 	int e = avformat_alloc_output_context2(&oc, NULL, format, name.c_str());
 	if (e < 0)
 		fail(exitfail, "can't set up %s output: %s", format, averr(e).c_str());
-	temps.push_back(name);
 	e = avio_open(&oc->pb, name.c_str(), AVIO_FLAG_WRITE);
 	if (e < 0)
 		fail(exitfail, "can't write \"%s\": %s", name.c_str(), averr(e).c_str());
@@ -442,6 +469,14 @@ static void start(unsigned seed)
 	setenv("SDL_AUDIODRIVER", "dummy", 0);
 	atexit(paska);
 	atexit(removetemps);
+	// a hang-up (the terminal closed), an interrupt or a termination ends the
+	// capture at the end of its frame, through exit and so without its
+	// files; SDL leaves handlers it finds in place
+	struct sigaction sa = {};
+	sa.sa_handler = stop;
+	for (int sig : { SIGHUP, SIGINT, SIGTERM })
+		sigaction(sig, &sa, NULL);
+	signal(SIGPIPE, SIG_IGN);
 	srand(seed);
 	if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0)
 		fail(exitfail, "can't start SDL: %s", SDL_GetError());
@@ -485,9 +520,9 @@ static outs openouts(const opts &o)
 
 	x.w = scrw * o.scale;
 	x.h = scrh * o.scale;
-	x.v.name = o.out + ".part";
+	x.v.name = tempfile(o.out);
 	x.v.oc = openout(o.raw ? "yuv4mpegpipe" : "mp4", x.v.name);
-	x.a.name = o.raw ? o.wav + ".part" : x.v.name;
+	x.a.name = o.raw ? tempfile(o.wav) : x.v.name;
 	x.a.oc = o.raw ? openout("wav", x.a.name) : x.v.oc;
 	addvideo(x.v, o.raw, x.w, x.h, o.fps);
 	addaudio(x.a, o.raw, x.rate, x.chans);
@@ -551,7 +586,7 @@ static int64_t frameloop(const opts &o, outs &x)
 		x.v.fr->pts = k;
 		put(x.v, x.v.fr);
 		putmusic(x.a, x.m, (k + 1) * x.rate / o.fps, k + 1 == frames);
-		if (quitevent())
+		if (stopped || quitevent())
 			fail(exitfail, "interrupted; nothing written");
 		if (o.tty) {
 			double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

@@ -108,6 +108,20 @@ class Capture(unittest.TestCase):
     def files(self):
         return sorted(os.listdir(self.d))
 
+    def started(self, *args, others=()):
+        """A capture started with args, once it writes temporary files of its
+        own, not among others; returns the process and their names."""
+        p = subprocess.Popen([BIN, *args], cwd=self.d, env=env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        end = time.time() + 30 * SLACK
+        while p.poll() is None and time.time() < end:
+            parts = [f for f in self.files() if f.endswith(".part") and f not in others]
+            if len(parts) == (2 if "--raw" in args else 1):
+                return p, parts
+            time.sleep(0.02)
+        p.kill()
+        p.communicate()
+        self.fail("the capture never wrote its temporary files")
+
 
 class CommandLine(Capture):
     def test_help_documents_every_option(self):
@@ -309,26 +323,39 @@ class Failures(Capture):
         assets(self.d)
         self.check(capture(self.d, "--until", "100", "nowhere/show.mp4"), "nowhere/show.mp4")
         self.check(capture(self.d, "--until", "100", "--raw", "nowhere/show.y4m"), "nowhere/show.y4m")
-        # the raw video can be written, its WAV can't: neither is left
-        os.mkdir(os.path.join(self.d, "x.wav.part"))
+        # the raw video can be written, its WAV not given its name: neither is left
+        os.mkdir(os.path.join(self.d, "x.wav"))
+        open(os.path.join(self.d, "x.wav", "taken"), "w").close()
         self.check(capture(self.d, "--until", "100", "--raw", "x.y4m"), "x.wav")
-        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav.part"])
+        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav"])
 
-    def test_interrupted_capture_leaves_nothing(self):
+    def test_interrupted_or_hung_up_capture_leaves_nothing(self):
         assets(self.d)
-        p = subprocess.Popen([BIN, "--seed", "1", "show.mp4"], cwd=self.d, env=env(),
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        part = os.path.join(self.d, "show.mp4.part")
-        end = time.time() + 30 * SLACK
-        while not os.path.exists(part) and time.time() < end:
-            time.sleep(0.05)
-        self.assertTrue(os.path.exists(part))   # SDL, and its signal handlers, started before
-        p.send_signal(signal.SIGINT)
-        out, err = p.communicate(timeout=30 * SLACK)
-        self.assertEqual(p.returncode, 1, err)
-        self.assertIn(b"interrupted", err)
-        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg"])
+        for name, sig in (("SIGINT", signal.SIGINT), ("SIGTERM", signal.SIGTERM), ("SIGHUP", signal.SIGHUP)):
+            with self.subTest(signal=name):
+                p, parts = self.started("--seed", "1", "show.mp4")
+                self.assertRegex(parts[0], r"^show\.mp4\.......\.part$")
+                p.send_signal(sig)
+                out, err = p.communicate(timeout=30 * SLACK)
+                self.assertEqual(p.returncode, 1, err)
+                self.assertIn(b"interrupted", err)
+                self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg"])
 
+    def test_two_captures_to_one_name_each_write_their_own(self):
+        assets(self.d, seconds=0.5)
+        args = ["--raw", "--fps", "10", "--scale", "1", "--until", "1000", "same.y4m"]
+        # the first is held until the second has its files too
+        a, parts = self.started("--seed", "1", *args)
+        a.send_signal(signal.SIGSTOP)
+        try:
+            b, _ = self.started("--seed", "2", *args, others=parts)
+        finally:
+            a.send_signal(signal.SIGCONT)
+        for p in (a, b):
+            out, err = p.communicate(timeout=60 * SLACK)
+            self.assertEqual(p.returncode, 0, err)
+        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "same.wav", "same.y4m"])
+        self.assertEqual(len(y4m(os.path.join(self.d, "same.y4m"))[1]), 11)
 
 class Dir(Capture):
     check = Failures.check
@@ -415,48 +442,20 @@ class Edges(Capture):
 
     def test_failed_rename_of_the_video_leaves_neither_file(self):
         assets(self.d, seconds=0.5)
-        # the video goes into a pipe the test drains: the capture can't end
-        # before the output's name is taken by a folder that the video can't
-        # be renamed over, made once the capture writes into the pipe
-        part = os.path.join(self.d, "x.y4m.part")
-        os.mkfifo(part)
-        pipe = os.open(part, os.O_RDONLY | os.O_NONBLOCK)
-        p = subprocess.Popen([BIN, "--raw", "--fps", "10", "--scale", "1", "--until", "500", "x.y4m"],
-                             cwd=self.d, env=env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # held while the output's name is taken by a folder the video can't
+        # be renamed over; the capture has 201 frames left to draw when held
+        p, parts = self.started("--raw", "--fps", "10", "--scale", "1", "--until", "20000", "x.y4m")
         try:
-            end = time.time() + 30 * SLACK
-            while not writes(p.pid, part) and p.poll() is None and time.time() < end:
-                time.sleep(0.02)
-            self.assertTrue(writes(p.pid, part), "the capture never opened its video")
+            p.send_signal(signal.SIGSTOP)
+            self.assertEqual(sorted(f for f in self.files() if f.endswith(".part")), sorted(parts))
             os.mkdir(os.path.join(self.d, "x.y4m"))
             open(os.path.join(self.d, "x.y4m", "taken"), "w").close()
-            os.set_blocking(pipe, True)
-            while os.read(pipe, 1 << 20):
-                pass
-            out, err = p.communicate(timeout=30 * SLACK)
         finally:
-            os.close(pipe)
-            if p.poll() is None:
-                p.kill()
-                p.communicate()
+            p.send_signal(signal.SIGCONT)
+        out, err = p.communicate(timeout=60 * SLACK)
         self.assertEqual(p.returncode, 1, err)
         self.assertIn(b"x.y4m", err)
         self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.y4m"])
-
-
-def writes(pid, path):
-    """Whether process pid has path open."""
-    try:
-        fds = os.listdir("/proc/%d/fd" % pid)
-    except FileNotFoundError:
-        return False
-    for fd in fds:
-        try:
-            if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == path:
-                return True
-        except OSError:
-            pass
-    return False
 
 
 if __name__ == "__main__":
