@@ -8,9 +8,10 @@
  * geometry (picture), the background (background), the picture itself, the
  * heat field painted as flame and smoke (fire), then the fixed 40 ms fire
  * steps that are due, each a propagation followed by the fire sources, and
- * last the flip. frame() in frame.cpp runs all but the flip over memory; this
- * file is the shell that gives it SDL's screen, clock and events. The fire runs at 25 steps a second of real time however fast
- * the frames come; a late frame catches up on all the steps it missed.
+ * last the flip. frame() in frame.cpp runs all but the flip over memory;
+ * this file is the shell that gives it SDL's screen, clock and events. The
+ * fire runs at 25 steps a second of real time however fast the frames come;
+ * a late frame catches up on all the steps it missed.
  *
  * Nothing is printed: the exit status is the only report. paska, registered
  * first of all, shuts SDL down on every way out.

@@ -67,6 +67,17 @@ static void firepaintbase(uint32_t *p, const int32_t *f, int n)
 	firepaint(p, f, n);
 }
 
+// What the vector overlays paint, as 32-bit words whose lanes hold pixels:
+// the bytes that change, a flame's green and red in place, the fringe's red
+// factor, and the smoke's rounding averages (see firepaintwide)
+constexpr uint32_t firebytes12 = 0x00ffff00;  // hot cells change bytes 1 and 2 ...
+constexpr uint32_t firebytes012 = 0x00ffffff; // ... smoke bytes 0 to 2
+constexpr uint32_t firebyte0 = 0x000000ff, firebyte2 = 0x00ff0000;
+constexpr uint32_t firegreen8 = fireflamegreen << 8, firered16 = fireflamered << 16;
+constexpr uint32_t firetenfold = firefringered << 16;
+constexpr uint32_t fireavgt = (firesmokeb - 1) * 0x010101;
+constexpr uint32_t fireavggr = (firesmokeg - 1) << 8 | (firesmoker - 1) << 16;
+
 #if defined(__x86_64__)
 // eight cells at a time, loaded before they are stored, which keeps the
 // forward sweep's order; 8 b1 + 10 (b2 + c) + 3 b3 as shifts and adds:
@@ -97,14 +108,14 @@ static_assert(firebelow1 == 8 && fireside == 10 && firebelow3 == 3, "the vector 
 {
 	const __m256i flame = _mm256_set1_epi32(fireflame), fringe = _mm256_set1_epi32(firefringe);
 	const __m256i smoke = _mm256_set1_epi32(firesmoke);
-	const __m256i bytes12 = _mm256_set1_epi32(0x00ffff00), bytes012 = _mm256_set1_epi32(0x00ffffff);
-	const __m256i byte0 = _mm256_set1_epi32(0x000000ff), byte2 = _mm256_set1_epi32(0x00ff0000);
-	const __m256i green = _mm256_set1_epi32(fireflamegreen << 8), red = _mm256_set1_epi32(fireflamered << 16);
-	const __m256i tenfold = _mm256_set1_epi32(firefringered << 16);
+	const __m256i bytes12 = _mm256_set1_epi32(firebytes12), bytes012 = _mm256_set1_epi32(firebytes012);
+	const __m256i byte0 = _mm256_set1_epi32(firebyte0), byte2 = _mm256_set1_epi32(firebyte2);
+	const __m256i green = _mm256_set1_epi32(firegreen8), red = _mm256_set1_epi32(firered16);
+	const __m256i tenfold = _mm256_set1_epi32(firetenfold);
 	const __m256i spread0 = _mm256_setr_epi8(0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1,
 		0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1);
-	const __m256i avgt = _mm256_set1_epi32((firesmokeb - 1) | (firesmokeb - 1) << 8 | (firesmokeb - 1) << 16);
-	const __m256i avggr = _mm256_set1_epi32((firesmokeg - 1) << 8 | (firesmoker - 1) << 16);
+	const __m256i avgt = _mm256_set1_epi32(fireavgt);
+	const __m256i avggr = _mm256_set1_epi32(fireavggr);
 	int n8 = n & ~7;
 	for (int i = 0; i < n8; i += 8) {
 		__m256i a = _mm256_loadu_si256((const __m256i *)(f + i));
@@ -152,13 +163,13 @@ constexpr __mmask16 all = 0xffff;
 {
 	const __m512i flame = _mm512_set1_epi32(fireflame), fringe = _mm512_set1_epi32(firefringe);
 	const __m512i smoke = _mm512_set1_epi32(firesmoke);
-	const __m512i bytes12 = _mm512_set1_epi32(0x00ffff00), bytes012 = _mm512_set1_epi32(0x00ffffff);
+	const __m512i bytes12 = _mm512_set1_epi32(firebytes12), bytes012 = _mm512_set1_epi32(firebytes012);
 	constexpr __mmask64 byte0 = 0x1111111111111111, byte2 = 0x4444444444444444;
-	const __m512i green = _mm512_set1_epi32(fireflamegreen << 8), red = _mm512_set1_epi32(fireflamered << 16);
-	const __m512i tenfold = _mm512_set1_epi32(firefringered << 16);
+	const __m512i green = _mm512_set1_epi32(firegreen8), red = _mm512_set1_epi32(firered16);
+	const __m512i tenfold = _mm512_set1_epi32(firetenfold);
 	const __m512i spread0 = _mm512_maskz_broadcast_i32x4(all, _mm_setr_epi8(0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1));
-	const __m512i avgt = _mm512_set1_epi32((firesmokeb - 1) | (firesmokeb - 1) << 8 | (firesmokeb - 1) << 16);
-	const __m512i avggr = _mm512_set1_epi32((firesmokeg - 1) << 8 | (firesmoker - 1) << 16);
+	const __m512i avgt = _mm512_set1_epi32(fireavgt);
+	const __m512i avggr = _mm512_set1_epi32(fireavggr);
 	int n16 = n & ~15;
 	for (int i = 0; i < n16; i += 16) {
 		__m512i a = _mm512_loadu_si512(f + i);
@@ -202,13 +213,13 @@ static void firepaintsimd(uint32_t *p, const int32_t *f, int n)
 {
 	const v128_t flame = wasm_i32x4_splat(fireflame), fringe = wasm_i32x4_splat(firefringe);
 	const v128_t smoke = wasm_i32x4_splat(firesmoke);
-	const v128_t bytes12 = wasm_i32x4_splat(0x00ffff00), bytes012 = wasm_i32x4_splat(0x00ffffff);
-	const v128_t byte0 = wasm_i32x4_splat(0x000000ff), byte2 = wasm_i32x4_splat(0x00ff0000);
-	const v128_t green = wasm_i32x4_splat(fireflamegreen << 8), red = wasm_i32x4_splat(fireflamered << 16);
-	const v128_t tenfold = wasm_i32x4_splat(firefringered << 16);
+	const v128_t bytes12 = wasm_i32x4_splat(firebytes12), bytes012 = wasm_i32x4_splat(firebytes012);
+	const v128_t byte0 = wasm_i32x4_splat(firebyte0), byte2 = wasm_i32x4_splat(firebyte2);
+	const v128_t green = wasm_i32x4_splat(firegreen8), red = wasm_i32x4_splat(firered16);
+	const v128_t tenfold = wasm_i32x4_splat(firetenfold);
 	const v128_t spread0 = wasm_i8x16_const(0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1);
-	const v128_t avgt = wasm_i32x4_splat((firesmokeb - 1) | (firesmokeb - 1) << 8 | (firesmokeb - 1) << 16);
-	const v128_t avggr = wasm_i32x4_splat((firesmokeg - 1) << 8 | (firesmoker - 1) << 16);
+	const v128_t avgt = wasm_i32x4_splat(fireavgt);
+	const v128_t avggr = wasm_i32x4_splat(fireavggr);
 	int n4 = n & ~3;
 	for (int i = 0; i < n4; i += 4) {
 		v128_t a = wasm_v128_load(f + i);

@@ -14,7 +14,12 @@ def chunk(kind, data, length=None):
 
 def png(w=40, h=30, pixel=lambda x, y: (200, 40, 10), text=b""):
     """An RGB PNG, with a tEXt chunk ahead of its data when text is given."""
-    rows = b"".join(b"\0" + b"".join(bytes(pixel(x, y)) for x in range(w)) for y in range(h))
+    return pngrgb(w, h, b"".join(bytes(pixel(x, y)) for y in range(h) for x in range(w)), text)
+
+
+def pngrgb(w, h, rgb, text=b""):
+    """An 8-bit RGB PNG of w x h pixels from rows of rgb without gaps."""
+    rows = b"".join(b"\0" + rgb[y * w * 3:(y + 1) * w * 3] for y in range(h))
     head = chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
     extra = chunk(b"tEXt", b"Comment\0" + text) if text else b""
     return PNGSIG + head + extra + chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b"")

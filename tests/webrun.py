@@ -6,6 +6,8 @@ import struct
 import subprocess
 import zlib
 
+import damage
+
 BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "build"))
 WEB = os.path.abspath(os.path.join(BUILDDIR, "web"))
 MKSTILL = os.path.abspath(os.path.join(BUILDDIR, "tools", "mkstill"))
@@ -25,17 +27,13 @@ def env():
 
 def pngwrite(path, w, h, rgb):
     """An 8-bit RGB PNG of w x h pixels from rows of rgb without gaps."""
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-    raw = b"".join(b"\0" + rgb[y * w * 3:(y + 1) * w * 3] for y in range(h))
     with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
-                + chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
+        f.write(damage.pngrgb(w, h, rgb))
 
 
 def pngread(data):
     """(w, h, rgb) of the bytes of an 8-bit, non-interlaced RGB or RGBA PNG."""
-    assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
+    assert data[:8] == damage.PNGSIG, "not a PNG"
     at, idat = 8, []
     while at < len(data):
         n, kind = struct.unpack(">I4s", data[at:at + 8])
