@@ -16,6 +16,7 @@ import damage
 
 BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 BIN = os.path.abspath(os.path.join(BUILDDIR, "brindlewock-capture"))
+SPY = os.path.abspath(os.path.join(BUILDDIR, "tests", "libspy.so"))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
 SLACK = 4 if SANITIZE else 1
 RATE = 48000
@@ -121,6 +122,25 @@ class Capture(unittest.TestCase):
         p.kill()
         p.communicate()
         self.fail("the capture never wrote its temporary files")
+
+
+    def held(self, *args):
+        """A capture started with args, once it has stopped itself before it
+        renames its finished files (the spy's SPY_HOLD); send it SIGCONT."""
+        p = subprocess.Popen([BIN, *args], cwd=self.d, env=dict(env(), LD_PRELOAD=SPY, SPY_HOLD="1"),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        end = time.time() + 60 * SLACK
+        while time.time() < end:
+            with open("/proc/%d/stat" % p.pid) as f:
+                state = f.read().rsplit(")", 1)[1].split()[0]
+            if state == "T":
+                return p
+            if state == "Z":
+                break
+            time.sleep(0.02)
+        p.kill()
+        out, err = p.communicate()
+        self.fail("the capture never held before renaming: %r" % err[-2000:])
 
 
 class CommandLine(Capture):
@@ -344,16 +364,18 @@ class Failures(Capture):
     def test_two_captures_to_one_name_each_write_their_own(self):
         assets(self.d, seconds=0.5)
         args = ["--raw", "--fps", "10", "--scale", "1", "--until", "1000", "same.y4m"]
-        # the first is held until the second has its files too
-        a, parts = self.started("--seed", "1", *args)
-        a.send_signal(signal.SIGSTOP)
+        # the first is held, its files complete, until the second has
+        # finished beside it
+        a = self.held("--seed", "1", *args)
         try:
-            b, _ = self.started("--seed", "2", *args, others=parts)
+            b = subprocess.Popen([BIN, "--seed", "2", *args], cwd=self.d, env=env(),
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            out, err = b.communicate(timeout=60 * SLACK)
+            self.assertEqual(b.returncode, 0, err)
         finally:
             a.send_signal(signal.SIGCONT)
-        for p in (a, b):
-            out, err = p.communicate(timeout=60 * SLACK)
-            self.assertEqual(p.returncode, 0, err)
+        out, err = a.communicate(timeout=60 * SLACK)
+        self.assertEqual(a.returncode, 0, err)
         self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "same.wav", "same.y4m"])
         self.assertEqual(len(y4m(os.path.join(self.d, "same.y4m"))[1]), 11)
 
@@ -442,12 +464,10 @@ class Edges(Capture):
 
     def test_failed_rename_of_the_video_leaves_neither_file(self):
         assets(self.d, seconds=0.5)
-        # held while the output's name is taken by a folder the video can't
-        # be renamed over; the capture has 201 frames left to draw when held
-        p, parts = self.started("--raw", "--fps", "10", "--scale", "1", "--until", "20000", "x.y4m")
+        # held before it renames while the output's name is taken by a
+        # folder the video can't be renamed over
+        p = self.held("--raw", "--fps", "10", "--scale", "1", "--until", "1000", "x.y4m")
         try:
-            p.send_signal(signal.SIGSTOP)
-            self.assertEqual(sorted(f for f in self.files() if f.endswith(".part")), sorted(parts))
             os.mkdir(os.path.join(self.d, "x.y4m"))
             open(os.path.join(self.d, "x.y4m", "taken"), "w").close()
         finally:

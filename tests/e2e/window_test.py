@@ -1,77 +1,50 @@
 """The show in a real X window, on both SDL 1.2 runtimes: its name and size,
-Escape and the window-close request, and what the screen shows."""
+the screen at chosen show times (the blue interference, the picture at
+rest, the flames eating it from below), and Escape and the window-close
+request ending it."""
 import os
 import subprocess
+import time
 import unittest
 
 import showrun as sr
 
 XCLOSE = os.path.join(sr.BUILDDIR, "tests", "xclose")
+SPEED = 8
+COLOUR = (200, 40, 10)   # no background, flame or smoke pixel has this red
 
 
-def startx(d, display, runtime, speed=None):
-    return sr.start(d, speed=speed, SDL_VIDEODRIVER=None, DISPLAY=display, runtime=runtime)
-
-
-def xdotool(display, *args):
-    subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display), check=True)
+def xdo(display, *args, tool="xdotool"):
+    return subprocess.run([tool, *args], env=dict(os.environ, DISPLAY=display), check=True,
+                          capture_output=True, text=True).stdout
 
 
 class Window(unittest.TestCase):
-    def each_runtime(self, body):
-        """body(d, display, runtime) on each runtime, which must be the one
-        the show loaded."""
+    def each_runtime(self, body, speed=None):
+        """body(display, show) on each runtime, in a window, once the show's
+        first frame is on the screen; the show must then end quietly with
+        status 0, on the runtime asked for."""
         for rt in sr.RUNTIMES:
             with self.subTest(runtime=rt), sr.workdir() as d, sr.xvfb() as display:
-                sr.picture(d)
-                body(d, display, rt)
+                sr.picture(d, w=300, h=200, pixel=lambda x, y: COLOUR)
+                p = sr.start(d, speed=speed, SDL_VIDEODRIVER=None, DISPLAY=display, runtime=rt)
+                try:
+                    win = sr.findwindow(display, p)
+                    clock = sr.shown(display, p)
+                    body(display, p, win, clock)
+                    rc, out, err = sr.finish(p, timeout=10)
+                finally:
+                    if p.poll() is None:
+                        p.kill()
+                self.assertEqual((rc, out, err), (0, b"", b""))
                 self.assertEqual(sr.loaded(d), {rt})
 
-    def ends_the_show(self, action):
-        """Starts the show in a window on each runtime, runs
-        action(display, window, process), and checks that the show then ends
-        quietly with status 0."""
-        def body(d, display, rt):
-            p = startx(d, display, rt)
-            try:
-                win = sr.findwindow(display, p)
-                sr.shown(display, p)
-                action(display, win, p)
-                rc, out, err = sr.finish(p, timeout=10)
-            finally:
-                if p.poll() is None:
-                    p.kill()
-            self.assertEqual((rc, out, err), (0, b"", b""))
-        self.each_runtime(body)
-
-    def test_named_640_by_480_and_ends_on_escape_release_not_press(self):
-        def action(display, win, p):
-            info = subprocess.run(["xwininfo", "-id", str(win)], capture_output=True,
-                                  text=True, env=dict(os.environ, DISPLAY=display)).stdout
+    def test_named_640_by_480_blue_and_ends_on_escape_release_not_press(self):
+        def body(display, p, win, clock):
+            info = xdo(display, "-id", str(win), tool="xwininfo")
             self.assertIn("Width: 640", info)
             self.assertIn("Height: 480", info)
-            xdotool(display, "keydown", "Escape")
-            # two frames shown after the press: the show has read it
-            sr.frames(display, 2, p)
-            self.assertIsNone(p.poll(), "a held Escape ended the show")
-            xdotool(display, "keyup", "Escape")
-        self.ends_the_show(action)
-
-    def test_window_close_request_ends_the_show(self):
-        def action(display, win, p):
-            subprocess.run([XCLOSE, str(win)], check=True, env=dict(os.environ, DISPLAY=display))
-        self.ends_the_show(action)
-
-    def test_screen_shows_the_blue_interference(self):
-        def body(d, display, rt):
-            p = startx(d, display, rt)
-            try:
-                sr.findwindow(display, p)
-                sr.shown(display, p)
-                shot = sr.screenshot(display)
-            finally:
-                p.terminate()
-                sr.finish(p)
+            shot = sr.screenshot(display)
             self.assertEqual(shot[:2], (640, 480))
             seen = set()
             for y in range(0, 480, 16):
@@ -81,7 +54,43 @@ class Window(unittest.TestCase):
                     self.assertLessEqual(b, 127)
                     seen.add(b)
             self.assertGreater(len(seen), 32, "not the interference pattern")
+            xdo(display, "keydown", "Escape")
+            # two frames shown after the press: the show has read it
+            sr.frames(display, 2, p)
+            self.assertIsNone(p.poll(), "a held Escape ended the show")
+            xdo(display, "keyup", "Escape")
         self.each_runtime(body)
+
+    def test_picture_burns_away_then_the_close_request_ends_the_show(self):
+        shots = os.environ.get("BRINDLEWOCK_SHOTS")
+
+        def body(display, p, win, clock):
+            # the first frame is shown at show time 0; the clock runs fast
+            def at(showtime):
+                time.sleep(max(0.0, clock + showtime / SPEED - time.time()))
+                png = os.path.join(shots, "show-%d.png" % showtime) if shots else None
+                return sr.screenshot(display, png)
+
+            rest, burning = at(29.5), at(45)
+            self.assertIsNone(p.poll(), "the show ended early")
+            subprocess.run([XCLOSE, str(win)], check=True, env=dict(os.environ, DISPLAY=display))
+            # it ends at the request, long before its own end at 75 s
+            p.wait(timeout=10 * sr.SLACK)
+            self.assertLess((time.time() - clock) * SPEED, 65, "the close request did not end it")
+
+            # at rest and opaque: the top rows are the picture's own pixels,
+            # centred ((640 - 300) / 2 = 170) with its top on rows 18 to 21
+            for y in range(22, 60):
+                for x in range(173, 467):
+                    self.assertEqual(sr.pixel(rest, x, y), COLOUR, (x, y))
+            self.assertNotEqual(sr.pixel(rest, 100, 40), COLOUR)
+            self.assertNotEqual(sr.pixel(rest, 320, 15), COLOUR)
+            # flames (red 240) under the shrinking picture, whose top still shows
+            flames = sum(1 for y in range(60, 200) for x in range(170, 470)
+                         if sr.pixel(burning, x, y)[0] == 240)
+            self.assertGreater(flames, 1000)
+            self.assertEqual(sr.pixel(burning, 320, 23), COLOUR)
+        self.each_runtime(body, speed=SPEED)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,10 @@
 // A library preloaded into the show by the tests: it logs the SDL calls that
 // the show itself makes, with their arguments, to the file named by
 // SPY_LOG, and fails the heat field's allocation when SPY_NOFIELD is set.
-// Calls that SDL's own libraries make to each other are not logged.
+// Calls that SDL's own libraries make to each other are not logged. With
+// SPY_HOLD set, a program stops itself (SIGSTOP) before its first rename, so
+// that a test can act while it holds its finished files under their
+// temporary names.
 #include <SDL.h>
 #include <SDL_image.h>
 #include <SDL_mixer.h>
@@ -9,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <dlfcn.h>
 
 extern "C" void *__libc_calloc(size_t, size_t);
@@ -54,6 +58,27 @@ void *calloc(size_t n, size_t size)
 	return __libc_calloc(n, size);
 }
 #endif
+
+static void hold()
+{
+	static bool held;
+	if (!held && getenv("SPY_HOLD")) {
+		held = true;
+		raise(SIGSTOP);
+	}
+}
+
+int rename(const char *from, const char *to)
+{
+	hold();
+	return real<int (*)(const char *, const char *)>("rename")(from, to);
+}
+
+int renameat2(int fromdir, const char *from, int todir, const char *to, unsigned flags)
+{
+	hold();
+	return real<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(fromdir, from, todir, to, flags);
+}
 
 void srand(unsigned seed)
 {

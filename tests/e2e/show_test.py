@@ -1,0 +1,211 @@
+"""The real show end to end, headless: how every kind of run ends (its status,
+silence on the terminal, SDL shut down, and the SDL calls start-up makes in
+their order), the music reaching the audio output, and odd pictures."""
+import array
+import os
+import re
+import subprocess
+import time
+import unittest
+
+import showrun as sr
+
+# start-up's calls as the spy logs them, in order, as patterns; a run must
+# make these in this order, with other calls allowed between them
+START = [r"SDL_Init 48", r"SDL_SetVideoMode 640 480 32 0x80000000 -> screen", r"SDL_ShowCursor 0",
+         r"Mix_OpenAudio 48000 0x8010 2 1024", r"SDL_PauseAudio 1", r"SDL_WM_SetCaption brindlewock \(null\)"]
+PICTURE = [r"SDL_ConvertSurface \S+ screenformat 0x0", r"SDL_SetColorKey 0x1000 black", r"SDL_FreeSurface \S+"]
+SHOW = [r"SDL_Delay 500", r"SDL_PauseAudio 0", r"SDL_GetTicks", r"SDL_Flip screen"]
+NOVIDEO = [r"SDL_Init 48", r"SDL_SetVideoMode 640 480 32 0x80000000 -> null"]
+
+
+def playing(music):
+    return [r"Mix_PlayChannelTimed -1 %s 0 -1" % music]
+
+
+def inorder(want, got):
+    """The first pattern of want that does not match a line of got after the
+    line the pattern before it matched; None when all match in order."""
+    at = 0
+    for w in want:
+        while at < len(got) and not re.fullmatch(w, got[at]):
+            at += 1
+        if at == len(got):
+            return w
+        at += 1
+    return None
+
+
+def ends(sig):
+    """Ends a running show with a signal once its frame loop runs."""
+    def act(p, log):
+        sr.framing(p, log)
+        p.send_signal(sig)
+    return act
+
+
+def convert(*args):
+    """Writes "galleri.jpg" with ImageMagick: a picture of any format."""
+    def make(d):
+        out = os.path.join(d, "galleri.jpg")
+        if args[-1].endswith(":"):
+            subprocess.run(["convert", *args[:-1], args[-1] + out], check=True)
+        else:
+            subprocess.run(["convert", *args, out], check=True)
+    return make
+
+
+def truncated(make):
+    def cut(d):
+        make(d)
+        path = os.path.join(d, "galleri.jpg")
+        with open(path, "rb") as f:
+            data = f.read()
+        with open(path, "wb") as f:
+            f.write(data[:len(data) // 2])
+    return cut
+
+
+def writes(name, data):
+    def make(d):
+        path = os.path.join(d, name)
+        if data is None:
+            os.mkdir(path)
+        else:
+            with open(path, "wb") as f:
+                f.write(data)
+    return make
+
+
+GOOD = lambda d: sr.picture(d)
+MUSIC = lambda d: sr.music(d, seconds=1)
+FAST = 200  # a whole show in about 0.4 s: enough frames for every stage
+
+# (what, set-up, extra environment, clock speed, action while it runs,
+#  status, the calls that must appear in order, seconds of real time it
+#  must take at least)
+RUNS = [
+    ("no video mode", [GOOD], dict(SDL_VIDEODRIVER="nosuchdriver"), None, None, 1, NOVIDEO, 0),
+    ("no picture", [MUSIC], {}, None, None, 2, START, 0),
+    ("an empty picture", [writes("galleri.jpg", b"")], {}, None, None, 2, START, 0),
+    ("a picture of garbage", [writes("galleri.jpg", bytes((i * 37 + 11) % 256 for i in range(5000)))],
+     {}, None, None, 2, START, 0),
+    ("a folder named as the picture", [writes("galleri.jpg", None)], {}, None, None, 2, START, 0),
+    ("a JPEG header alone", [writes("galleri.jpg", b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00"
+                                                   b"\x01\x00\x00\xff\xdb")], {}, None, None, 2, START, 0),
+    ("no memory for the heat field", [GOOD], dict(SPY_NOFIELD="1"), None, None, 3, START, 0),
+    # the whole show to its own end, silent: 75 s at ten times the speed
+    ("the whole show without music", [GOOD], {}, 10, None, 0,
+     START + PICTURE + playing("null") + SHOW, 7.0),
+    ("SIGINT", [GOOD, MUSIC], {}, None, ends(sr.SIGNALS["SIGINT"]), 0,
+     START + PICTURE + playing("music") + SHOW, 0),
+    ("SIGTERM", [GOOD, MUSIC], {}, None, ends(sr.SIGNALS["SIGTERM"]), 0,
+     START + PICTURE + playing("music") + SHOW, 0),
+    # any format and size SDL_image reads runs the whole show
+    ("a 1 x 1 picture", [convert("-size", "1x1", "xc:orange")], {}, FAST, None, 0, START + PICTURE + SHOW, 0),
+    ("an all black picture", [convert("-size", "300x200", "xc:black")], {}, FAST, None, 0, START + PICTURE, 0),
+    ("a picture larger than the screen", [convert("-size", "2000x2000", "xc:orange")], {}, FAST, None, 0,
+     START + PICTURE, 0),
+    ("a picture taller than the screen", [convert("-size", "1x3000", "xc:orange")], {}, FAST, None, 0,
+     START + PICTURE, 0),
+    ("a picture wider than the screen", [convert("-size", "3000x1", "xc:orange")], {}, FAST, None, 0,
+     START + PICTURE, 0),
+    ("a PNG named galleri.jpg", [convert("-size", "300x200", "xc:orange", "png:")], {}, FAST, None, 0,
+     START + PICTURE, 0),
+    ("a truncated JPEG", [truncated(convert("-size", "300x200", "xc:gray", "+noise", "Random", "jpg:"))],
+     {}, FAST, None, 0, START + PICTURE, 0),
+]
+
+
+class Runs(unittest.TestCase):
+    def test_every_way_a_run_ends(self):
+        for what, setup, extra, speed, act, status, calls, least in RUNS:
+            if sr.SANITIZE and "SPY_NOFIELD" in extra:
+                continue  # the sanitizers' allocator can't be failed from outside
+            with self.subTest(what), sr.workdir() as d:
+                for make in setup:
+                    make(d)
+                log = os.path.join(d, "calls.log")
+                t = time.time()
+                p = sr.spied(d, log, speed=speed, **extra)
+                if act:
+                    act(p, log)
+                rc, out, err = sr.finish(p, timeout=60)
+                took = time.time() - t
+                got = sr.calls(log)
+                self.assertEqual((rc, out, err), (status, b"", b""))
+                self.assertEqual(got[-1:], ["SDL_Quit"], "SDL was not shut down")
+                self.assertIsNone(inorder(calls, got), got)
+                self.assertEqual(got.count("SDL_Quit"), 1)
+                self.assertGreaterEqual(took, least)
+                # the fire's seed: the time in whole seconds at start-up (a
+                # fast clock runs ahead from the moment the show starts)
+                seed = [int(l.split()[1]) for l in got if l.startswith("srand ")]
+                self.assertEqual(len(seed), 1, got)
+                self.assertLessEqual(abs(seed[0] - t), 2 if not speed else 2 + speed)
+
+    def test_no_video_mode_on_either_runtime(self):
+        for rt in sr.RUNTIMES:
+            with self.subTest(runtime=rt), sr.workdir() as d:
+                sr.picture(d)
+                rc, out, err = sr.run(d, SDL_VIDEODRIVER="nosuchdriver", runtime=rt)
+                self.assertEqual((rc, out, err), (1, b"", b""))
+                self.assertEqual(sr.loaded(d), {rt})
+
+
+def heard(raw):
+    """Frames of the disk driver's output from the first loud one on."""
+    pcm = array.array("h")
+    if not os.path.exists(raw):
+        return 0
+    with open(raw, "rb") as f:
+        data = f.read()
+    pcm.frombytes(data[:len(data) // 4 * 4])
+    left = pcm[0::2]
+    start = next((i for i, v in enumerate(left) if abs(v) > 3000), None)
+    return 0 if start is None else len(left) - start
+
+
+class Music(unittest.TestCase):
+    def test_music_reaches_the_audio_output_in_stereo_at_48000(self):
+        for rt in sr.RUNTIMES:
+            with self.subTest(runtime=rt), sr.workdir() as d:
+                sr.picture(d)
+                sr.music(d, seconds=4, left=1000, right=375)
+                raw = os.path.join(d, "out.raw")
+                p = sr.start(d, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=raw,
+                             SDL_DISKAUDIODELAY="10", runtime=rt)
+                sr.until("half a second of music in the output",
+                         lambda: heard(raw) >= 24000, p)
+                p.send_signal(sr.SIGNALS["SIGTERM"])
+                rc, out, err = sr.finish(p)
+                self.assertEqual(sr.loaded(d), {rt})
+                self.assertEqual(rc, 0)
+                self.assertEqual(out, b"")
+                # the disk driver, a testing aid of SDL's, warns that it is in
+                # use; nothing else may appear
+                said = [l for l in err.decode().splitlines()
+                        if "disk" not in l and "Writing to file" not in l]
+                self.assertEqual(said, [])
+                pcm = array.array("h")
+                with open(raw, "rb") as f:
+                    pcm.frombytes(f.read())
+                left, right = pcm[0::2], pcm[1::2]
+                # only the stretch where the music plays: the device may
+                # start with silence while the audio is held
+                start = next((i for i, v in enumerate(left) if abs(v) > 3000), None)
+                self.assertIsNotNone(start, "only silence reached the output")
+                left, right = left[start:start + 24000], right[start:start + 24000]
+                self.assertGreater(len(left), 4800, "less than 0.1 s of music")
+                self.assertGreater(max(map(abs, left)), 8000)
+                self.assertGreater(max(map(abs, right)), 8000)
+                # a sine's sign changes twice per period: the frequencies
+                # heard are those of the file only at 48000 frames per second
+                seconds = len(left) / 48000
+                for chan, hz in ((left, 1000), (right, 375)):
+                    changes = sum(1 for a, b in zip(chan, chan[1:]) if (a < 0) != (b < 0))
+                    self.assertAlmostEqual(changes / seconds / 2, hz, delta=hz * 0.03)
+
+
+if __name__ == "__main__":
+    unittest.main()
