@@ -36,7 +36,7 @@ TEST(Propagation, LoneCellRisesSpreadsAndNegativeHeatFloors)
 
 TEST(Seeding, OneRandomNumberPerCellRowByRowAndNoneForAnEmptyRectangle)
 {
-	const int rects[][4] = { { 37, 13, 200, 4 }, { 0, 640, 485, 1 }, { 0, 0, 10, 5 }, { 10, 5, 10, 0 },
+	const int rects[][4] = { { 37, 13, 200, 4 }, { 0, scrw, scrh + firebelow - 1, 1 }, { 0, 0, 10, 5 }, { 10, 5, 10, 0 },
 				 { 10, -3, 10, 5 }, { 10, 5, 10, -1 } };
 	for (auto &q : rects) {
 		plainfield f;
