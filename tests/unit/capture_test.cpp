@@ -24,6 +24,12 @@ TEST(Capture, LastFrameIsTheFirstAtOrAfterTheEnd)
 	EXPECT_EQ(captime(4499, 60), 74983);
 	EXPECT_EQ(captime(1, 60), 16);       // the clock reads whole ms
 	EXPECT_EQ(captime(2, 60), 33);
+	// the capture of the whole show ends on the frame the show ends on
+	for (int fps : { 1, 7, 60, 1000 }) {
+		int64_t last = capframes(fps, showlen) - 1;
+		EXPECT_FALSE(showover(captime(last - 1, fps))) << fps;
+		EXPECT_TRUE(showover(captime(last, fps))) << fps;
+	}
 }
 
 TEST(Capture, CopyReadsColoursWhereTheFormatPutsThem)

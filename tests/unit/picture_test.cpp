@@ -17,7 +17,7 @@ static placed place(int32_t elapsed, int w, int h)
 	return p;
 }
 
-TEST(PictureGeometry, FadeInAndSlide)
+TEST(PictureGeometry, FadesInSlidesDownThenIsCutAwayFromTheBottom)
 {
 	// before the fade nothing is drawn and the position is left as computed
 	for (int32_t t : { 0, 5000, 9999 }) {
@@ -32,54 +32,42 @@ TEST(PictureGeometry, FadeInAndSlide)
 	}
 	struct {
 		int32_t t;
-		int alpha, above;       // alpha, and rows above the resting place
+		int h, alpha, above, shown;  // picture height; alpha, rows above the resting place, rows shown
 	} cases[] = {
-		{ 10000, 0, 8 },        // invisible, the whole slide to go
-		{ 18000, 90, 4 },       // 255 * 0.5^1.5 = 90.16
-		{ 25999, 254, 1 },      // a sliver of slide left truncates a whole row
-		{ 26000, 255, 0 },
-		{ 40000, 255, 0 },
+		{ 10000, 301, 0, 8, 301 },   // invisible, the whole slide to go
+		{ 18000, 301, 90, 4, 301 },  // 255 * 0.5^1.5 = 90.16
+		{ 25999, 301, 254, 1, 301 }, // a sliver of slide left truncates a whole row
+		{ 26000, 301, 255, 0, 301 },
+		{ 34000, 301, 255, 0, 301 }, // the cut-away starts
+		{ 49000, 301, 255, 0, 150 }, // half of it, truncated
+		{ 49000, 100, 255, 0, 50 },
+		{ 63000, 301, 255, 0, 10 },
+		{ 63999, 301, 255, 0, 0 },
+		{ 64000, 301, 255, 0, 0 },
+		{ 75000, 301, 255, 0, 0 },
 	};
 	for (auto &c : cases) {
 		SDL_Rect src, rest;
-		imgeom(c.t, 200, 100, scrw, src, rest);
-		placed p = place(c.t, 200, 100);
+		imgeom(c.t, 200, c.h, scrw, src, rest);
+		placed p = place(c.t, 200, c.h);
 		EXPECT_EQ(p.alpha, c.alpha) << c.t;
 		EXPECT_EQ(p.dst.y, rest.y - c.above) << c.t;
 		EXPECT_EQ(p.dst.x, rest.x) << c.t;
-	}
-	// alpha never decreases and stays a byte through the fade
-	int last = 0;
-	for (int32_t t = 10000; t < 26000; t += 7) {
-		int a = place(t, 200, 100).alpha;
-		EXPECT_GE(a, last) << t;
-		EXPECT_LE(a, 254) << t;
-		last = a;
-	}
-}
-
-TEST(PictureGeometry, CutAwayFromTheBottom)
-{
-	struct {
-		int32_t t;
-		int h, shown;
-	} cases[] = {
-		{ 0, 301, 301 }, { 34000, 301, 301 }, { 49000, 301, 150 }, { 49000, 100, 50 },
-		{ 63999, 301, 0 }, { 64000, 301, 0 }, { 75000, 301, 0 }, { 63000, 301, 10 },
-	};
-	for (auto &c : cases) {
-		placed p = place(c.t, 200, c.h);
 		EXPECT_EQ(p.src.h, c.shown) << c.t << " " << c.h;
 		EXPECT_EQ(p.src.x, 0);
 		EXPECT_EQ(p.src.y, 0);
 		EXPECT_EQ(p.src.w, 200);
 	}
-	// the shown height only ever shrinks
-	int last = 400;
-	for (int32_t t = 33000; t < 65000; t += 13) {
-		int h = place(t, 200, 400).src.h;
-		EXPECT_LE(h, last) << t;
-		last = h;
+	// alpha only grows and stays a byte through the fade; the shown height
+	// only shrinks
+	int alpha = 0, shown = 400;
+	for (int32_t t = 10000; t < 65000; t += 7) {
+		placed p = place(t, 200, 400);
+		EXPECT_GE(p.alpha, alpha) << t;
+		EXPECT_LE(p.alpha, t < 26000 ? 254 : 255) << t;
+		EXPECT_LE(p.src.h, shown) << t;
+		alpha = p.alpha;
+		shown = p.src.h;
 	}
 }
 

@@ -19,7 +19,6 @@ struct plainscreen {
 	std::vector<uint32_t> px;
 	plainscreen() { s = plainsurface(px, scrw, scrh); }
 	~plainscreen() { SDL_FreeSurface(s); s = nullptr; }
-	uint8_t *byte(int x, int y) { return (uint8_t *)&px[(size_t)y * scrw + x]; }
 };
 
 // points the heat field at fresh zeroed memory of the show's size
