@@ -4,6 +4,7 @@ import os
 import random
 import struct
 import subprocess
+import tempfile
 import zlib
 
 import damage
@@ -15,6 +16,8 @@ SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
 SLACK = 4 if SANITIZE else 1
 SCRW, SCRH = 640, 480
+TOLERANCE = 2      # levels per channel a browser's JPEG decoder may differ by ...
+SHARE = 0.99       # ... at this share of pixels or more
 
 
 def env():
@@ -101,3 +104,23 @@ def mkstill(seed, picture, stills, cwd):
     subprocess.run([MKSTILL, "--seed", str(seed), "--picture", picture]
                    + ["%d:%s" % (ms, out) for ms, out in sorted(stills.items())],
                    cwd=cwd, env=env(), check=True, timeout=120 * SLACK)
+
+
+def nativestill(seed, picture, ms):
+    """The RGB bytes of the still at ms that tools/mkstill draws."""
+    with tempfile.TemporaryDirectory() as d:
+        out = os.path.join(d, "still.png")
+        mkstill(seed, picture, {ms: out}, d)
+        with open(out, "rb") as f:
+            return pngread(f.read())[2]
+
+
+def nearshare(got, want):
+    """(share of pixels within TOLERANCE levels, share equal) of two screens' RGB bytes."""
+    n = SCRW * SCRH
+    close = equal = 0
+    for i in range(0, 3 * n, 3):
+        d = max(abs(got[i] - want[i]), abs(got[i + 1] - want[i + 1]), abs(got[i + 2] - want[i + 2]))
+        close += d <= TOLERANCE
+        equal += d == 0
+    return close / n, equal / n

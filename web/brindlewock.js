@@ -51,6 +51,7 @@
 	let elapsed = 0;                  // the show time of the last frame drawn
 	let lastclock = 0;                // the show's clock at the last frame: it never goes back
 	let idle = 0;
+	let last = null;                  // lag() as the last show ended
 
 	const state = s => { root.dataset.state = s; };
 
@@ -364,7 +365,19 @@
 		requestAnimationFrame(tick);
 	}
 
+	// the show's clock now, and the music's position by the audio context's
+	// own clock, both in ms of show time
+	function lag() {
+		const t = performance.now();
+		return {
+			clock: clock(t),
+			music: sound === 'started' ? (audio.currentTime - voice.startedat) * 1000 * speed : null,
+			state: audio ? audio.state : null,
+		};
+	}
+
 	function end() {
+		last = lag();
 		stopmusic();
 		state('ended');
 		$('end').hidden = false;
@@ -542,16 +555,8 @@
 		get elapsed() { return elapsed; },
 		get sound() { return sound; },
 		hold: Infinity,
-		// the show's clock now, and the music's position by the audio
-		// context's own clock, both in ms of show time
-		lag() {
-			const t = performance.now();
-			return {
-				clock: clock(t),
-				music: sound === 'started' ? (audio.currentTime - voice.startedat) * 1000 * speed : null,
-				state: audio ? audio.state : null,
-			};
-		},
+		lag,
+		get last() { return last; },
 	};
 	const run = params.has('t') ? still : params.has('bench') ? bench : show;
 	run().catch(e => {
