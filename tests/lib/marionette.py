@@ -54,6 +54,7 @@ class Firefox:
         except Exception:
             self.proc.kill()
             self.proc.wait()
+        self.sock.close()
         shutil.rmtree(self.profile, ignore_errors=True)
 
     def receive(self):
