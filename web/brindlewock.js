@@ -22,6 +22,7 @@
 	const idlems = 2000;              // ms without mouse moves before the pointer hides again
 	const audiopoll = 10;             // ms between looks at a starting audio device ...
 	const audioreport = 0.5;          // ... until it has played this many s without telling when
+	const reportage = 1000;           // ms: the oldest report of the audio device's taken
 	const audiogiveup = 3000;         // ms without a running audio device before the viewer is told
 	const stillstep = 40;             // ms between the still schedule's frames
 	const maxpic = 8192;              // pixels either way of the largest picture the module takes
@@ -199,14 +200,23 @@
 		paint.fillRect(0, 0, scrw, scrh);
 	}
 
-	// the audio context's time of the sound heard at performance.now() t,
-	// from the device's report of what it played when, never past what the
-	// context has rendered (a report from before a freeze would run on past
-	// it); without such reports, from the time the context renders less the
-	// latencies on the way out
-	function audiotime(t) {
+	// the device's latest report of which context time it played when, if it
+	// is a recent one: some engines report on a clock of their own, and a
+	// report from before a freeze is stale
+	function report() {
 		const o = audio.getOutputTimestamp ? audio.getOutputTimestamp() : {};
-		if (o.performanceTime && audio.state === 'running')
+		if (o.performanceTime && audio.state === 'running' && Math.abs(performance.now() - o.performanceTime) < reportage)
+			return o;
+		return null;
+	}
+
+	// the audio context's time of the sound heard at performance.now() t,
+	// from the device's report, never past what the context has rendered;
+	// without one, from the time the context renders less the latencies on
+	// the way out
+	function audiotime(t) {
+		const o = report();
+		if (o)
 			return Math.min(o.contextTime + (t - o.performanceTime) / 1000, audio.currentTime);
 		const latency = (audio.baseLatency || 0) + (audio.outputLatency || 0);
 		return audio.currentTime - latency + (audio.state === 'running' ? (t - performance.now()) / 1000 : 0);
@@ -242,7 +252,7 @@
 		}, audiogiveup);
 		try {
 			await audio.resume();
-			while (voice === v && !(audio.getOutputTimestamp && audio.getOutputTimestamp().performanceTime) && audio.currentTime < audioreport)
+			while (voice === v && !report() && audio.currentTime < audioreport)
 				await new Promise(r => setTimeout(r, audiopoll));
 		} catch (e) {
 			return;
