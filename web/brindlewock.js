@@ -403,10 +403,9 @@
 
 	// the viewer's own picture or music, from the file controls or a drop;
 	// a file that can't be decoded leaves the choice as it was
-	async function choose(file) {
+	async function choose(file, audiofile) {
 		if (!file)
 			return;
-		const audiofile = file.type.startsWith('audio/') || /\.(ogg|oga|opus|mp3|wav|flac|m4a|aac|weba)$/i.test(file.name);
 		try {
 			if (audiofile) {
 				music = await decodemusic(await file.arrayBuffer(), file.name);
@@ -438,7 +437,7 @@
 		$('musicchoose').addEventListener('click', () => $('musicfile').click());
 		for (const id of ['picfile', 'musicfile'])
 			$(id).addEventListener('change', e => {
-				choose(e.target.files[0]);
+				choose(e.target.files[0], id === 'musicfile');
 				e.target.value = '';
 			});
 		$('picdefault').addEventListener('click', () => {
@@ -460,7 +459,7 @@
 			const st = root.dataset.state;
 			if (st === 'ready' || st === 'ended')
 				for (const f of e.dataTransfer.files)
-					choose(f);
+					choose(f, f.type.startsWith('audio/') || /\.(ogg|oga|opus|mp3|wav|flac|m4a|aac|weba)$/i.test(f.name));
 		});
 		addEventListener('keydown', e => {
 			if ((e.key === 'f' || e.key === 'F') && !e.repeat && !e.ctrlKey && !e.metaKey && !e.altKey) {
