@@ -37,7 +37,7 @@ class Server:
         self.httpd.server_close()
 
 
-class Chromium:
+class Chromium(webrun.Waits):
     """Headless Chromium on the DevTools pipe (it reads commands from its fd 3
     and writes replies and events to its fd 4, each a JSON text ended by a
     NUL), with one page of 640 x 480 CSS pixels at one device pixel each."""
@@ -137,20 +137,6 @@ class Chromium:
             raise RuntimeError(json.dumps(r["exceptionDetails"]))
         return r["result"].get("value")
 
-    def until(self, condition, what):
-        """Waits until a JavaScript condition holds in the page, checked on
-        each change of the page's state and each frame it draws."""
-        ok = self.js("""new Promise(done => {
-            const give = setTimeout(() => done(false), %d);
-            const look = () => { if (%s) { clearTimeout(give); done(true); } else requestAnimationFrame(look); };
-            look();
-        })""" % (WAIT * 1000, condition))
-        if not ok:
-            raise TimeoutError("the page never came to: " + what + "; its state: "
-                               + str(self.js("document.documentElement.dataset.state")))
-
-    def state(self, state):
-        self.until("document.documentElement.dataset.state === %s" % json.dumps(state), state)
 
     def open(self, url):
         """Loads the page, waiting for its load event."""

@@ -1,5 +1,6 @@
 """What the web build's tests share: where the build is, PNG files, test
 pictures, and stills of the show drawn natively by tools/mkstill."""
+import json
 import os
 import random
 import struct
@@ -124,3 +125,23 @@ def nearshare(got, want):
         close += d <= TOLERANCE
         equal += d == 0
     return close / n, equal / n
+
+
+class Waits:
+    """What a browser's driver with js(expression) gets: waits on the page."""
+    WAIT = 60      # s: the longest any step of the page may take
+
+    def until(self, condition, what):
+        """Waits until a JavaScript condition holds in the page, checked on
+        each change of the page's state and each frame it draws."""
+        ok = self.js("""new Promise(done => {
+            const give = setTimeout(() => done(false), %d);
+            const look = () => { if (%s) { clearTimeout(give); done(true); } else requestAnimationFrame(look); };
+            look();
+        })""" % (self.WAIT * 1000, condition))
+        if not ok:
+            raise TimeoutError("the page never came to: " + what + "; its state: "
+                               + str(self.js("document.documentElement.dataset.state")))
+
+    def state(self, state):
+        self.until("document.documentElement.dataset.state === %s" % json.dumps(state), state)

@@ -8,9 +8,9 @@
 // screen's pixels and blocks that do so in any one second, and the share
 // that ever does:
 //
-//   node tools/flashes.mjs build/web/brindlewock.wasm PICTURE.png SEED...
+//   convert assets/galleri.jpg galleri.ppm
+//   node tools/flashes.mjs build/web/brindlewock.wasm galleri.ppm SEED...
 import { readFileSync } from 'node:fs';
-import { inflateSync } from 'node:zlib';
 
 const scrw = 640, scrh = 480;
 const stepms = 40;                  // ms between frames, the still schedule's
@@ -20,45 +20,17 @@ const dark = 0.8;                   // ... with its darker side below this
 const persecond = 3;                // flashes a second that count as flashing
 const block = 16;                   // pixels either way of a block
 
-// an 8-bit RGB or RGBA PNG without interlace, filters undone, as RGBA
-function pngread(file) {
+// a binary PPM (P6, 8 bits a channel, as convert PICTURE out.ppm writes it)
+// as RGBA
+function ppmread(file) {
 	const b = readFileSync(file);
-	let w = 0, h = 0, type = 0;
-	const idat = [];
-	for (let at = 8; at < b.length;) {
-		const len = b.readUInt32BE(at), kind = b.toString('latin1', at + 4, at + 8);
-		const data = b.subarray(at + 8, at + 8 + len);
-		if (kind === 'IHDR') {
-			w = data.readUInt32BE(0);
-			h = data.readUInt32BE(4);
-			type = data[9];
-		} else if (kind === 'IDAT') {
-			idat.push(data);
-		}
-		at += 12 + len;
-	}
-	const bpp = type === 6 ? 4 : 3, stride = w * bpp, raw = inflateSync(Buffer.concat(idat));
-	const px = new Uint8Array(stride * h), rgba = new Uint8Array(w * h * 4);
-	for (let y = 0; y < h; y++) {
-		const f = raw[y * (stride + 1)], row = y * stride, src = y * (stride + 1) + 1;
-		for (let i = 0; i < stride; i++) {
-			const a = i >= bpp ? px[row + i - bpp] : 0, up = y ? px[row + i - stride] : 0;
-			const c = i >= bpp && y ? px[row + i - stride - bpp] : 0;
-			let p = raw[src + i];
-			if (f === 1) p += a;
-			else if (f === 2) p += up;
-			else if (f === 3) p += (a + up) >> 1;
-			else if (f === 4) {
-				const q = a + up - c, pa = Math.abs(q - a), pb = Math.abs(q - up), pc = Math.abs(q - c);
-				p += pa <= pb && pa <= pc ? a : pb <= pc ? up : c;
-			}
-			px[row + i] = p & 255;
-		}
-	}
-	for (let i = 0; i < w * h; i++) {
-		rgba.set(px.subarray(i * bpp, i * bpp + 3), i * 4);
-		rgba[i * 4 + 3] = 255;
-	}
+	const head = b.toString('latin1', 0, 64).match(/^P6\s+(\d+)\s+(\d+)\s+255\s/);
+	if (!head)
+		throw new Error(`${file}: not an 8-bit binary PPM`);
+	const w = Number(head[1]), h = Number(head[2]), px = b.subarray(head[0].length);
+	const rgba = new Uint8Array(w * h * 4).fill(255);
+	for (let i = 0; i < w * h; i++)
+		rgba.set(px.subarray(i * 3, i * 3 + 3), i * 4);
 	return { w, h, rgba };
 }
 
@@ -106,7 +78,7 @@ function feed(t, lum, frame) {
 const [module, picfile, ...seeds] = process.argv.slice(2);
 const wasm = (await WebAssembly.instantiate(readFileSync(module), {})).instance.exports;
 wasm._initialize();
-const pic = pngread(picfile);
+const pic = ppmread(picfile);
 for (const seed of seeds) {
 	const at = wasm.webpicture(pic.w, pic.h);
 	new Uint8Array(wasm.memory.buffer, at, pic.w * pic.h * 4).set(pic.rgba);

@@ -546,6 +546,7 @@
 	// Play is ready once the module and the picture are in; the music goes
 	// on loading behind it
 	async function show() {
+		say('Loading…');
 		listen();
 		await loadmodule();
 		await loadpicture();

@@ -12,11 +12,13 @@ import subprocess
 import tempfile
 import time
 
+import webrun
+
 FIREFOX = os.environ.get("FIREFOX") or "/usr/bin/firefox-esr"
 WAIT = 60          # s: the longest any step may take
 
 
-class Firefox:
+class Firefox(webrun.Waits):
     def __init__(self, width, height):
         self.profile = tempfile.mkdtemp(prefix="brindlewock-firefox-")
         with open(os.path.join(self.profile, "user.js"), "w") as f:
@@ -88,18 +90,6 @@ class Firefox:
         return self.call("WebDriver:ExecuteAsyncScript", args=[],
                          script="Promise.resolve(%s).then(arguments[0])" % expression)["value"]
 
-    def until(self, condition, what):
-        ok = self.js("""new Promise(done => {
-            const give = setTimeout(() => done(false), %d);
-            const look = () => { if (%s) { clearTimeout(give); done(true); } else requestAnimationFrame(look); };
-            look();
-        })""" % (WAIT * 1000, condition))
-        if not ok:
-            raise TimeoutError("the page never came to: " + what + "; its state: "
-                               + str(self.js("document.documentElement.dataset.state")))
-
-    def state(self, state):
-        self.until("document.documentElement.dataset.state === %s" % json.dumps(state), state)
 
     def screenshot(self):
         """The viewport as PNG bytes."""
