@@ -47,7 +47,7 @@
 	let audio = null;                 // the AudioContext, made on the first play
 	let voice = null;                 // the music playing
 	let sound = 'none';               // the music: none, waiting (for the audio device) or started
-	let musicat = 0;                  // the audio device's time when the music's first sample is heard
+	let musicat = 0;                  // the audio context's time when the music's start would be heard
 	let showstart = 0;                // performance.now() when the show's clock started
 	let elapsed = 0;                  // the show time of the last frame drawn
 	let lastclock = 0;                // the show's clock at the last frame: it never goes back
@@ -162,6 +162,8 @@
 			defaultmusic = await decodemusic(await load('musa.ogg', loading), 'musa.ogg');
 			if (!music)
 				music = defaultmusic;
+			if ($('status').textContent.startsWith('Loading'))
+				say('');
 		} catch (e) {
 			console.warn('brindlewock: no music:', e.message);
 			say(`Without sound: ${e.message}.`);
@@ -176,7 +178,7 @@
 	// null when nothing loads
 	function loading(name, got, size) {
 		const bar = $('progress');
-		bar.hidden = !name;
+		bar.style.visibility = name ? 'visible' : 'hidden';
 		if (!name)
 			return;
 		bar.value = got / size;
@@ -212,12 +214,17 @@
 
 	// the audio context's time of the sound heard at performance.now() t,
 	// from the device's report, never past what the context has rendered;
-	// without one, from the time the context renders less the latencies on
-	// the way out
+	// without one, as audiotime0 reckons it
 	function audiotime(t) {
 		const o = report();
 		if (o)
 			return Math.min(o.contextTime + (t - o.performanceTime) / 1000, audio.currentTime);
+		return audiotime0(t);
+	}
+
+	// the same from the time the context renders less the latencies it
+	// tells of on the way out
+	function audiotime0(t = performance.now()) {
 		const latency = (audio.baseLatency || 0) + (audio.outputLatency || 0);
 		return audio.currentTime - latency + (audio.state === 'running' ? (t - performance.now()) / 1000 : 0);
 	}
@@ -261,18 +268,17 @@
 			return; // the show ended meanwhile
 		clearTimeout(silent);
 		notice('');
-		const now = performance.now();
-		const at = audiotime(now);
-		const shown = Math.max(lastclock, (now - showstart) * speed);
-		musicat = at - shown / 1000 / speed;
+		const shown = Math.max(lastclock, (performance.now() - showstart) * speed);
 		v.playbackRate.value = speed;
 		if (shown <= 0) {
-			musicat = audiotime(showstart);
-			v.start(musicat + audio.currentTime - at);
+			v.startat = audiotime(showstart);
+			v.offset = 0;
 		} else {
-			v.start(0, shown / 1000);
+			v.startat = audio.currentTime;
+			v.offset = shown / 1000;
 		}
-		v.startedat = musicat;
+		v.start(v.startat, v.offset);
+		musicat = v.startat - v.offset / speed;
 		sound = 'started';
 	}
 
@@ -375,13 +381,13 @@
 		requestAnimationFrame(tick);
 	}
 
-	// the show's clock now, and the music's position by the audio context's
-	// own clock, both in ms of show time
+	// the show's clock now, and the music's position heard by the audio
+	// context's own clock and latencies, both in ms of show time
 	function lag() {
 		const t = performance.now();
 		return {
 			clock: clock(t),
-			music: sound === 'started' ? (audio.currentTime - voice.startedat) * 1000 * speed : null,
+			music: sound === 'started' ? ((audiotime0() - voice.startat) * speed + voice.offset) * 1000 : null,
 			state: audio ? audio.state : null,
 		};
 	}
