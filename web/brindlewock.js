@@ -8,8 +8,8 @@
 //   index.html?t=MS&seed=N    the still at show time MS, without sound
 //   index.html?bench          the median time of a frame's work
 //
-// The page's state is in <html data-state>: loading, ready, starting,
-// running, ended, still, benched or error.
+// The page's state is in <html data-state>: loading, ready, waiting (for the
+// music, after Play), starting, running, ended, still, benched or error.
 'use strict';
 (() => {
 	const scrw = 640, scrh = 480;     // the show's screen
@@ -22,8 +22,16 @@
 	const idlems = 2000;              // ms without mouse moves before the pointer hides again
 	const audiopoll = 10;             // ms between looks at a starting audio device ...
 	const audioreport = 0.5;          // ... until it has played this many s without telling when
+	const reportage = 1000;           // ms: the oldest report of the audio device's taken
+	const audiogiveup = 3000;         // ms without a running audio device before the viewer is told
+	const stillstep = 40;             // ms between the still schedule's frames
+	const maxpic = 8192;              // pixels either way of the largest picture the module takes
 
 	const params = new URLSearchParams(location.search);
+	// for tests: ?speed=N runs the show's clock and its music N times as
+	// fast; ?step=MS makes the clock go on by MS a frame, silently
+	const speed = Math.max(Number(params.get('speed')) || 1, 1);
+	const step = Math.max(Math.round((Number(params.get('step')) || 0) / stillstep) * stillstep, 0);
 	const root = document.documentElement;
 	const canvas = document.getElementById('screen');
 	const paint = canvas.getContext('2d', { alpha: false });
@@ -31,14 +39,20 @@
 
 	let wasm;                         // the module's exports
 	let image;                        // the screen's RGBA bytes in the module's memory, as an ImageData
-	let music = null;                 // the decoded music; null without it
+	let music = null;                 // the music the next show plays; null without it
+	let defaultmusic = null;          // musa.ogg decoded
+	let musicloaded = false;          // musa.ogg decoded or given up
+	let picture = null;               // the picture in the module: { w, h, rgba, name }
+	let defaultpic = null;            // galleri.jpg decoded
 	let audio = null;                 // the AudioContext, made on the first play
 	let voice = null;                 // the music playing
 	let sound = 'none';               // the music: none, waiting (for the audio device) or started
-	let musicat = 0;                  // the audio device's time when the music's first sample is heard
+	let musicat = 0;                  // the audio context's time when the music's start would be heard
 	let showstart = 0;                // performance.now() when the show's clock started
 	let elapsed = 0;                  // the show time of the last frame drawn
+	let lastclock = 0;                // the show's clock at the last frame: it never goes back
 	let idle = 0;
+	let last = null;                  // lag() as the last show ended
 
 	const state = s => { root.dataset.state = s; };
 
@@ -51,47 +65,129 @@
 		return Math.floor(Date.now() / 1000) >>> 0;
 	}
 
-	async function fetched(name) {
-		const r = await fetch(name);
+	// a file's bytes: from the page itself when it carries them (the single
+	// file, brindlewock.html), else fetched beside it, reporting bytes as
+	// they come; errors name the file
+	async function load(name, progress) {
+		if (window.brindlewockfiles && brindlewockfiles[name]) {
+			const text = atob(brindlewockfiles[name]);
+			const bytes = new Uint8Array(text.length);
+			for (let i = 0; i < text.length; i++)
+				bytes[i] = text.charCodeAt(i);
+			return bytes.buffer;
+		}
+		let r;
+		try {
+			r = await fetch(name);
+		} catch (e) {
+			throw new Error(location.protocol === 'file:'
+				? `${name} can't be read from a page opened as a file in this browser: open brindlewock.html instead, or serve this folder`
+				: `${name}: ${e.message}`);
+		}
 		if (!r.ok)
 			throw new Error(`${name}: ${r.status} ${r.statusText}`);
-		return r;
+		const size = Number(r.headers.get('content-length')) || 0;
+		if (!r.body || !size)
+			return r.arrayBuffer();
+		const bytes = new Uint8Array(size);
+		const reader = r.body.getReader();
+		for (let got = 0;;) {
+			const { done, value } = await reader.read();
+			if (done)
+				return bytes.buffer.slice(0, got);
+			if (got + value.length > size)
+				throw new Error(`${name}: more bytes than announced`);
+			bytes.set(value, got);
+			got += value.length;
+			progress(name, got, size);
+		}
 	}
 
 	async function loadmodule() {
-		const bytes = await (await fetched('brindlewock.wasm')).arrayBuffer();
+		const bytes = await load('brindlewock.wasm', loading);
 		wasm = (await WebAssembly.instantiate(bytes, {})).instance.exports;
 		wasm._initialize();
 	}
 
-	// the picture's pixels as decoded, without colour management, into the
-	// module's picture
-	async function loadpicture() {
-		const blob = await (await fetched('galleri.jpg')).blob();
-		const bitmap = await createImageBitmap(blob, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+	// a picture's pixels as decoded, without colour management, as RGBA
+	// bytes; throws with the name for one that can't be decoded or taken
+	async function decodepicture(blob, name) {
+		let bitmap;
+		try {
+			bitmap = await createImageBitmap(blob, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+		} catch (e) {
+			throw new Error(`${name} can't be read as a picture`);
+		}
 		const { width: w, height: h } = bitmap;
+		if (w > maxpic || h > maxpic)
+			throw new Error(`${name}: ${w} x ${h} pixels is too large (${maxpic} at most either way)`);
 		const c = document.createElement('canvas');
 		c.width = w;
 		c.height = h;
 		const g = c.getContext('2d', { willReadFrequently: true });
 		g.drawImage(bitmap, 0, 0);
-		const rgba = g.getImageData(0, 0, w, h).data;
-		const p = wasm.webpicture(w, h);
-		if (!p)
-			throw new Error(`galleri.jpg: ${w} x ${h} pixels is too large`);
-		new Uint8Array(wasm.memory.buffer, p, w * h * 4).set(rgba);
+		return { w, h, rgba: g.getImageData(0, 0, w, h).data, name };
 	}
 
-	// decoded ahead of the first play, in a context that needs no gesture;
-	// an AudioBuffer plays in any context
+	// the picture the next show burns, written into the module's picture
+	function usepicture(pic) {
+		const p = wasm.webpicture(pic.w, pic.h);
+		if (!p)
+			throw new Error(`${pic.name}: ${pic.w} x ${pic.h} pixels can't be taken`);
+		new Uint8Array(wasm.memory.buffer, p, pic.w * pic.h * 4).set(pic.rgba);
+		picture = pic;
+	}
+
+	async function loadpicture() {
+		const bytes = await load('galleri.jpg', loading);
+		defaultpic = await decodepicture(new Blob([bytes]), 'galleri.jpg');
+		usepicture(defaultpic);
+	}
+
+	// decoded in a context that needs no gesture; an AudioBuffer plays in any
+	// context
+	async function decodemusic(bytes, name) {
+		try {
+			return await new OfflineAudioContext(2, 1, 48000).decodeAudioData(bytes);
+		} catch (e) {
+			throw new Error(`${name} can't be read as music`);
+		}
+	}
+
+	// the default music, loaded after the module and the picture so that
+	// Play is ready without it; without it the show runs silently, as the
+	// native one does
 	async function loadmusic() {
 		try {
-			const bytes = await (await fetched('musa.ogg')).arrayBuffer();
-			music = await new OfflineAudioContext(2, 1, 48000).decodeAudioData(bytes);
+			defaultmusic = await decodemusic(await load('musa.ogg', loading), 'musa.ogg');
+			if (!music)
+				music = defaultmusic;
+			if ($('status').textContent.startsWith('Loading'))
+				say('');
 		} catch (e) {
-			music = null; // as the native show: without its music it runs silently
 			console.warn('brindlewock: no music:', e.message);
+			say(`Without sound: ${e.message}.`);
 		}
+		musicloaded = true;
+		loading(null);
+		if (root.dataset.state === 'waiting')
+			begin();
+	}
+
+	// the bytes loaded so far of the file loading, on the start screen;
+	// null when nothing loads
+	function loading(name, got, size) {
+		const bar = $('progress');
+		bar.style.visibility = name ? 'visible' : 'hidden';
+		if (!name)
+			return;
+		bar.value = got / size;
+		const kb = n => Math.round(n / 1024);
+		say(`Loading ${name}: ${kb(got)} of ${kb(size)} KB`);
+	}
+
+	function say(text) {
+		$('status').textContent = text;
 	}
 
 	function present() {
@@ -106,35 +202,83 @@
 		paint.fillRect(0, 0, scrw, scrh);
 	}
 
-	// the audio context's time of the sound heard at performance.now() t,
-	// from the device's report of what it played when; without such reports,
-	// from the time the context renders less the latencies on the way out
-	function audiotime(t) {
+	// the device's latest report of which context time it played when, if it
+	// is a recent one: some engines report on a clock of their own, and a
+	// report from before a freeze is stale
+	function report() {
 		const o = audio.getOutputTimestamp ? audio.getOutputTimestamp() : {};
-		if (o.performanceTime)
-			return o.contextTime + (t - o.performanceTime) / 1000;
+		if (o.performanceTime && audio.state === 'running' && Math.abs(performance.now() - o.performanceTime) < reportage)
+			return o;
+		return null;
+	}
+
+	// the audio context's time of the sound heard at performance.now() t,
+	// from the device's report, never past what the context has rendered;
+	// without one, as audiotime0 reckons it
+	function audiotime(t) {
+		const o = report();
+		if (o)
+			return Math.min(o.contextTime + (t - o.performanceTime) / 1000, audio.currentTime);
+		return audiotime0(t);
+	}
+
+	// the same from the time the context renders less the latencies it
+	// tells of on the way out
+	function audiotime0(t = performance.now()) {
 		const latency = (audio.baseLatency || 0) + (audio.outputLatency || 0);
-		return audio.currentTime - latency + (t - performance.now()) / 1000;
+		return audio.currentTime - latency + (audio.state === 'running' ? (t - performance.now()) / 1000 : 0);
+	}
+
+	// the show's clock in ms at performance.now() t: while the music plays,
+	// the music's own position, so that the picture stays with it through
+	// whatever stops the audio device (a hidden or frozen page, a suspended
+	// context); else the page's clock, which a freeze also holds back
+	function clock(t) {
+		let ms;
+		if (sound === 'started')
+			ms = (audiotime(t) - musicat) * 1000 * speed;
+		else
+			ms = (t - showstart) * speed;
+		return Math.max(lastclock, Math.floor(ms));
+	}
+
+	// the audio device running again when it stopped while the show runs
+	function wake() {
+		if (audio && voice && audio.state !== 'running' && audio.state !== 'closed')
+			audio.resume().catch(() => {});
 	}
 
 	// the music heard from the moment the show's clock reads 0 (or from where
 	// the clock already is, when the audio device came up late), scheduled
-	// once the device plays and has told when
+	// once the device plays and has told when; the viewer is told when the
+	// device never comes up
 	async function startmusic(v) {
+		const silent = setTimeout(() => {
+			if (voice === v && sound === 'waiting')
+				notice('No sound: the audio device did not start. The show goes on silently.');
+		}, audiogiveup);
 		try {
 			await audio.resume();
-			while (voice === v && !(audio.getOutputTimestamp && audio.getOutputTimestamp().performanceTime) && audio.currentTime < audioreport)
+			while (voice === v && !report() && audio.currentTime < audioreport)
 				await new Promise(r => setTimeout(r, audiopoll));
 		} catch (e) {
 			return;
 		}
 		if (voice !== v)
 			return; // the show ended meanwhile
-		musicat = audiotime(showstart);
-		if (musicat >= audio.currentTime)
-			v.start(musicat);
-		else
-			v.start(0, audio.currentTime - musicat);
+		clearTimeout(silent);
+		notice('');
+		const shown = Math.max(lastclock, (performance.now() - showstart) * speed);
+		v.playbackRate.value = speed;
+		if (shown <= 0) {
+			v.startat = audiotime(showstart);
+			v.offset = 0;
+		} else {
+			v.startat = audio.currentTime;
+			v.offset = shown / 1000;
+		}
+		v.start(v.startat, v.offset);
+		musicat = v.startat - v.offset / speed;
 		sound = 'started';
 	}
 
@@ -151,19 +295,48 @@
 		sound = 'none';
 	}
 
-	// the play request: the show's clock starts startdelay ms later, and the
-	// music with it
+	function notice(text) {
+		$('notice').textContent = text;
+	}
+
+	// the play request: the audio context made in the gesture, then the show
+	// begins at once when the music is in, or as soon as it is
 	function play() {
-		if (!wasm.webstart(seed()))
+		if (!picture)
 			return;
 		$('start').hidden = $('end').hidden = true;
 		blank();
-		showstart = performance.now() + startdelay;
-		elapsed = 0;
-		state('starting');
-		if (music) {
+		if (!step && (music || !musicloaded)) {
 			try {
 				audio = audio || new AudioContext({ latencyHint: 'interactive' });
+				audio.resume().catch(() => {});
+			} catch (e) {
+				console.warn('brindlewock: no sound:', e.message);
+				notice(`No sound: ${e.message}`);
+			}
+		}
+		if (!musicloaded && !step) {
+			state('waiting');
+			$('start').hidden = false;
+			$('play').disabled = true;
+			return;
+		}
+		begin();
+	}
+
+	// the show's clock starts startdelay ms from now, and the music with it
+	function begin() {
+		$('start').hidden = true;
+		$('play').disabled = false;
+		if (!wasm.webstart(seed()))
+			return;
+		showstart = performance.now() + startdelay;
+		elapsed = 0;
+		lastclock = step ? -stillstep : 0;
+		notice('');
+		state('starting');
+		if (music && audio && !step) {
+			try {
 				voice = audio.createBufferSource();
 				voice.buffer = music;
 				voice.connect(audio.destination);
@@ -178,7 +351,9 @@
 	}
 
 	// one frame: the clock read once, the frame drawn and shown; the frame at
-	// the show's length is the last
+	// the show's length is the last. With ?step=MS (for tests) the clock
+	// instead goes on by MS each frame, drawing the frames of the still
+	// schedule on the way, up to brindlewock.hold.
 	function tick() {
 		const st = root.dataset.state;
 		if (st !== 'starting' && st !== 'running')
@@ -190,14 +365,35 @@
 		}
 		if (st === 'starting')
 			state('running');
-		elapsed = wasm.webframe(Math.floor(t - showstart));
+		if (step) {
+			const to = Math.min(lastclock + step, window.brindlewock.hold);
+			for (let ms = lastclock + stillstep; ms <= to && !wasm.webover(elapsed); ms += stillstep) {
+				elapsed = wasm.webframe(ms);
+				lastclock = ms;
+			}
+		} else {
+			lastclock = clock(t);
+			elapsed = wasm.webframe(lastclock);
+		}
 		present();
 		if (wasm.webover(elapsed))
 			return end();
 		requestAnimationFrame(tick);
 	}
 
+	// the show's clock now, and the music's position heard by the audio
+	// context's own clock and latencies, both in ms of show time
+	function lag() {
+		const t = performance.now();
+		return {
+			clock: clock(t),
+			music: sound === 'started' ? ((audiotime0() - voice.startat) * speed + voice.offset) * 1000 : null,
+			state: audio ? audio.state : null,
+		};
+	}
+
 	function end() {
+		last = lag();
 		stopmusic();
 		state('ended');
 		$('end').hidden = false;
@@ -211,10 +407,66 @@
 			root.requestFullscreen().catch(() => {});
 	}
 
+	// the viewer's own picture or music, from the file controls or a drop;
+	// a file that can't be decoded leaves the choice as it was
+	async function choose(file, audiofile) {
+		if (!file)
+			return;
+		try {
+			if (audiofile) {
+				music = await decodemusic(await file.arrayBuffer(), file.name);
+				$('musicname').textContent = file.name;
+				$('musicdefault').hidden = false;
+				say(`Music: ${file.name}`);
+			} else {
+				usepicture(await decodepicture(file, file.name));
+				const img = $('picpreview');
+				if (img.src)
+					URL.revokeObjectURL(img.src);
+				img.src = URL.createObjectURL(file);
+				img.alt = `your picture: ${file.name}`;
+				img.hidden = $('picdefault').hidden = false;
+				say(`Picture: ${file.name}`);
+			}
+		} catch (e) {
+			say(`${e.message}; the show keeps ${audiofile ? 'its music' : 'its picture'}.`);
+		}
+	}
+
 	function listen() {
 		$('play').addEventListener('click', play);
 		$('again').addEventListener('click', play);
+		$('retry').addEventListener('click', () => location.reload());
+		$('stop').addEventListener('click', end);
 		$('full').addEventListener('click', togglefull);
+		$('picchoose').addEventListener('click', () => $('picfile').click());
+		$('musicchoose').addEventListener('click', () => $('musicfile').click());
+		for (const id of ['picfile', 'musicfile'])
+			$(id).addEventListener('change', e => {
+				choose(e.target.files[0], id === 'musicfile');
+				e.target.value = '';
+			});
+		$('picdefault').addEventListener('click', () => {
+			usepicture(defaultpic);
+			$('picpreview').hidden = $('picdefault').hidden = true;
+			say('Picture: the default one');
+			$('picchoose').focus();
+		});
+		$('musicdefault').addEventListener('click', () => {
+			music = defaultmusic;
+			$('musicname').textContent = '';
+			$('musicdefault').hidden = true;
+			say('Music: the default one');
+			$('musicchoose').focus();
+		});
+		addEventListener('dragover', e => e.preventDefault());
+		addEventListener('drop', e => {
+			e.preventDefault();
+			const st = root.dataset.state;
+			if (st === 'ready' || st === 'ended')
+				for (const f of e.dataTransfer.files)
+					choose(f, f.type.startsWith('audio/') || /\.(ogg|oga|opus|mp3|wav|flac|m4a|aac|weba)$/i.test(f.name));
+		});
 		addEventListener('keydown', e => {
 			if ((e.key === 'f' || e.key === 'F') && !e.repeat && !e.ctrlKey && !e.metaKey && !e.altKey) {
 				e.preventDefault();
@@ -232,6 +484,15 @@
 			clearTimeout(idle);
 			idle = setTimeout(() => root.classList.remove('moved'), idlems);
 		});
+		document.addEventListener('fullscreenchange', () => {
+			$('full').textContent = document.fullscreenElement ? 'Exit fullscreen' : 'Fullscreen';
+		});
+		// back from a hidden or frozen page, the audio device is woken, and
+		// the clock, which follows the music, catches up with it
+		document.addEventListener('visibilitychange', wake);
+		document.addEventListener('resume', wake);
+		addEventListener('pageshow', wake);
+		addEventListener('focus', wake);
 	}
 
 	// the still at show time ?t= of a new show with the seed, alone on the page
@@ -254,9 +515,9 @@
 	// window.brindlewock.bench
 	async function bench() {
 		$('play').hidden = true;
-		$('status').textContent = 'Measuring…';
 		await loadmodule();
 		await loadpicture();
+		say('Measuring…');
 		wasm.webstart(1);
 		const runs = [];
 		let frames = 0, total = 0, over = false;
@@ -284,31 +545,34 @@
 		window.brindlewock.bench = { median, mean, frames, presenting };
 		const text = `a frame's work: median ${median.toFixed(3)} ms, mean ${mean.toFixed(3)} ms over ${frames} frames; presenting it ${presenting.toFixed(3)} ms`;
 		document.title = `brindlewock bench: ${text}`;
-		$('status').textContent = text;
+		say(text);
 		state('benched');
 	}
 
+	// Play is ready once the module and the picture are in; the music goes
+	// on loading behind it
 	async function show() {
+		say('Loading…');
 		listen();
-		const musicdone = loadmusic();
 		await loadmodule();
 		await loadpicture();
-		await musicdone;
-		$('status').textContent = music ? '' : 'Without sound: the music could not be loaded.';
+		loading(null);
+		const musicdone = loadmusic();
+		say('');
 		$('play').disabled = false;
 		$('play').focus();
 		state('ready');
+		await musicdone;
 	}
 
-	// for tests and the curious: the show time of the frame on the screen, and the music's state
+	// for tests and the curious: the show time of the frame on the screen,
+	// the music's state, and a time the stepped clock stops at
 	window.brindlewock = {
 		get elapsed() { return elapsed; },
 		get sound() { return sound; },
-		// ms since the show's clock started, and ms of music heard by then
-		lag() {
-			const t = performance.now();
-			return { clock: t - showstart, music: sound === 'started' ? (audiotime(t) - musicat) * 1000 : null };
-		},
+		hold: Infinity,
+		lag,
+		get last() { return last; },
 	};
 	const run = params.has('t') ? still : params.has('bench') ? bench : show;
 	run().catch(e => {
@@ -316,7 +580,10 @@
 		root.dataset.mode = '';
 		$('start').hidden = false;
 		$('play').hidden = true;
-		$('status').textContent = `The show can't start: ${e.message}`;
+		$('retry').hidden = false;
+		$('retry').focus();
+		loading(null);
+		say(`The show can't start: ${e.message}`);
 		state('error');
 	});
 })();

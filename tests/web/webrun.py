@@ -1,9 +1,11 @@
 """What the web build's tests share: where the build is, PNG files, test
 pictures, and stills of the show drawn natively by tools/mkstill."""
+import json
 import os
 import random
 import struct
 import subprocess
+import tempfile
 import zlib
 
 import damage
@@ -15,6 +17,8 @@ SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
 SLACK = 4 if SANITIZE else 1
 SCRW, SCRH = 640, 480
+TOLERANCE = 2      # levels per channel a browser's JPEG decoder may differ by ...
+SHARE = 0.99       # ... at this share of pixels or more
 
 
 def env():
@@ -101,3 +105,43 @@ def mkstill(seed, picture, stills, cwd):
     subprocess.run([MKSTILL, "--seed", str(seed), "--picture", picture]
                    + ["%d:%s" % (ms, out) for ms, out in sorted(stills.items())],
                    cwd=cwd, env=env(), check=True, timeout=120 * SLACK)
+
+
+def nativestill(seed, picture, ms):
+    """The RGB bytes of the still at ms that tools/mkstill draws."""
+    with tempfile.TemporaryDirectory() as d:
+        out = os.path.join(d, "still.png")
+        mkstill(seed, picture, {ms: out}, d)
+        with open(out, "rb") as f:
+            return pngread(f.read())[2]
+
+
+def nearshare(got, want):
+    """(share of pixels within TOLERANCE levels, share equal) of two screens' RGB bytes."""
+    n = SCRW * SCRH
+    close = equal = 0
+    for i in range(0, 3 * n, 3):
+        d = max(abs(got[i] - want[i]), abs(got[i + 1] - want[i + 1]), abs(got[i + 2] - want[i + 2]))
+        close += d <= TOLERANCE
+        equal += d == 0
+    return close / n, equal / n
+
+
+class Waits:
+    """What a browser's driver with js(expression) gets: waits on the page."""
+    WAIT = 60      # s: the longest any step of the page may take
+
+    def until(self, condition, what):
+        """Waits until a JavaScript condition holds in the page, checked on
+        each change of the page's state and each frame it draws."""
+        ok = self.js("""new Promise(done => {
+            const give = setTimeout(() => done(false), %d);
+            const look = () => { if (%s) { clearTimeout(give); done(true); } else requestAnimationFrame(look); };
+            look();
+        })""" % (self.WAIT * 1000, condition))
+        if not ok:
+            raise TimeoutError("the page never came to: " + what + "; its state: "
+                               + str(self.js("document.documentElement.dataset.state")))
+
+    def state(self, state):
+        self.until("document.documentElement.dataset.state === %s" % json.dumps(state), state)

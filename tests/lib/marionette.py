@@ -1,0 +1,100 @@
+"""Headless Firefox driven over Marionette, its own protocol on a TCP port of
+127.0.0.1: each message is its length in decimal, a colon and a JSON text;
+a command is [0, id, name, parameters] and its answer [1, id, error, result].
+A fresh profile asks for port 0, and Firefox writes the port it took into
+the profile as MarionetteActivePort."""
+import base64
+import json
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+import webrun
+
+FIREFOX = os.environ.get("FIREFOX") or "/usr/bin/firefox-esr"
+WAIT = 60          # s: the longest any step may take
+
+
+class Firefox(webrun.Waits):
+    def __init__(self, width, height):
+        self.profile = tempfile.mkdtemp(prefix="brindlewock-firefox-")
+        with open(os.path.join(self.profile, "user.js"), "w") as f:
+            for pref, value in [("marionette.port", 0), ("browser.shell.checkDefaultBrowser", False),
+                                ("datareporting.policy.dataSubmissionEnabled", False),
+                                ("toolkit.telemetry.reportingpolicy.firstRun", False),
+                                ("browser.startup.homepage_override.mstone", "ignore"),
+                                ("media.autoplay.default", 0)]:
+                f.write("user_pref(%s, %s);\n" % (json.dumps(pref), json.dumps(value)))
+        env = dict(os.environ, MOZ_HEADLESS="1")
+        self.proc = subprocess.Popen(
+            [FIREFOX, "-marionette", "-headless", "-no-remote", "-profile", self.profile, "about:blank"],
+            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        portfile = os.path.join(self.profile, "MarionetteActivePort")
+        deadline = time.monotonic() + WAIT
+        while not (os.path.exists(portfile) and open(portfile).read().strip()):
+            # Firefox tells its port only by this file: looked at until it is there
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                self.close()
+                raise TimeoutError("Firefox never opened its Marionette port")
+            time.sleep(0.1)
+        self.sock = socket.create_connection(("127.0.0.1", int(open(portfile).read())), timeout=WAIT)
+        self.buf = b""
+        self.id = 0
+        self.receive()  # the greeting: the protocol's level
+        self.call("WebDriver:NewSession", capabilities={"alwaysMatch": {"timeouts": {"script": WAIT * 1000}}})
+        # the window as large as leaves the page width x height CSS pixels
+        outer = self.js("[outerWidth - innerWidth, outerHeight - innerHeight]")
+        self.call("WebDriver:SetWindowRect", width=width + outer[0], height=height + outer[1])
+
+    def close(self):
+        try:
+            self.call("Marionette:Quit", flags=["eForceQuit"])
+            self.proc.wait(timeout=WAIT)
+        except Exception:
+            self.proc.kill()
+            self.proc.wait()
+        self.sock.close()
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+    def receive(self):
+        while True:
+            head, colon, rest = self.buf.partition(b":")
+            if colon and len(rest) >= int(head):
+                n = int(head)
+                self.buf = rest[n:]
+                return json.loads(rest[:n])
+            chunk = self.sock.recv(1 << 20)
+            if not chunk:
+                raise EOFError("Firefox closed its Marionette port")
+            self.buf += chunk
+
+    def call(self, name, **params):
+        self.id += 1
+        body = json.dumps([0, self.id, name, params]).encode()
+        self.sock.sendall(b"%d:%s" % (len(body), body))
+        while True:
+            msg = self.receive()
+            if msg[0] == 1 and msg[1] == self.id:
+                if msg[2]:
+                    raise RuntimeError("%s: %s" % (name, msg[2]))
+                return msg[3]
+
+    def open(self, url):
+        self.call("WebDriver:Navigate", url=url)
+
+    def js(self, expression):
+        """The value of a JavaScript expression in the page, promises awaited."""
+        return self.call("WebDriver:ExecuteAsyncScript", args=[],
+                         script="Promise.resolve(%s).then(arguments[0])" % expression)["value"]
+
+
+    def screenshot(self):
+        """The viewport as PNG bytes."""
+        return base64.b64decode(self.call("WebDriver:TakeScreenshot", full=False, hash=False)["value"])
+
+    def click(self, selector):
+        el = self.call("WebDriver:FindElement", using="css selector", value=selector)["value"]
+        self.call("WebDriver:ElementClick", id=next(iter(el.values())))
