@@ -1,6 +1,8 @@
 // A library preloaded into the show by the tests: it logs the SDL calls that
 // the show itself makes, with their arguments, to the file named by
 // SPY_LOG, and fails the heat field's allocation when SPY_NOFIELD is set.
+// With SPY_HOLD set, the show stops in srand, before SDL is started, until
+// the file SPY_HOLD names exists: a show there dies of any signal.
 // Calls that SDL's own libraries make to each other are not logged.
 #include <SDL.h>
 #include <SDL_image.h>
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <unistd.h>
 
 extern "C" void *__libc_calloc(size_t, size_t);
 
@@ -58,6 +61,8 @@ void *calloc(size_t n, size_t size)
 void srand(unsigned seed)
 {
 	say("srand %u", seed);
+	for (const char *hold = getenv("SPY_HOLD"); hold && access(hold, F_OK) != 0;)
+		usleep(2000);
 	real<void (*)(unsigned)>("srand")(seed);
 }
 
@@ -114,7 +119,10 @@ void SDL_WM_SetCaption(const char *title, const char *icon)
 SDL_Surface *IMG_LoadTyped_RW(SDL_RWops *src, int freesrc, char *type)
 {
 	loaded = real<SDL_Surface *(*)(SDL_RWops *, int, char *)>("IMG_LoadTyped_RW")(src, freesrc, type);
-	say("IMG_LoadTyped_RW %d %s -> %s", freesrc, type ? type : "(null)", loaded ? "picture" : "null");
+	if (loaded)
+		say("IMG_LoadTyped_RW %d %s -> picture %dx%d", freesrc, type ? type : "(null)", loaded->w, loaded->h);
+	else
+		say("IMG_LoadTyped_RW %d %s -> null", freesrc, type ? type : "(null)");
 	return loaded;
 }
 
@@ -153,7 +161,10 @@ SDL_RWops *SDL_RWFromFile(const char *file, const char *mode)
 Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc)
 {
 	Mix_Chunk *r = real<Mix_Chunk *(*)(SDL_RWops *, int)>("Mix_LoadWAV_RW")(src, freesrc);
-	say("Mix_LoadWAV_RW %d -> %s", freesrc, r ? "music" : "null");
+	if (r)
+		say("Mix_LoadWAV_RW %d -> music %u", freesrc, r->alen);
+	else
+		say("Mix_LoadWAV_RW %d -> null", freesrc);
 	return r;
 }
 

@@ -17,7 +17,7 @@ START = [
 ]
 PICTURE = [
     "SDL_RWFromFile galleri.jpg rb",
-    "IMG_LoadTyped_RW 1 jpg -> picture",
+    "IMG_LoadTyped_RW 1 jpg -> picture 200x100",
     "SDL_ConvertSurface picture screenformat 0x0",
     "SDL_SetColorKey 0x1000 black",
     "SDL_FreeSurface picture",
@@ -70,7 +70,8 @@ class Startup(unittest.TestCase):
                 got = self.strip_seed(got, started)
                 loaded = "music" if music else "null"
                 want = START + PICTURE + MUSIC + [
-                    "Mix_LoadWAV_RW 1 -> %s" % loaded,
+                    # a second of music, as the mixer holds it
+                    "Mix_LoadWAV_RW 1 -> %s" % ("music 192000" if music else "null"),
                     "Mix_PlayChannelTimed -1 %s 0 -1" % loaded,
                 ] + SHOW + ["SDL_Quit"]
                 self.assertEqual(got, want)
