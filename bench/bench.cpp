@@ -1,5 +1,5 @@
 // The cost of each stage of a frame, of a whole frame, and of the plain
-// per-pixel effects of tests/reference.h, beside the floor: clearing and
+// per-pixel effects of tests/lib/reference.h, beside the floor: clearing and
 // copying the screen and copying the heat field. Every benchmark runs several
 // times; at the end the medians are set against the floor and against each
 // other in one table. The screen is SDL's, on the dummy video driver.
@@ -208,11 +208,11 @@ static void showframe(benchmark::State &st)
 	onpath(st, true);
 	field = burnt;
 	firekg = field.data();
-	SDL_Rect imsrc, imdst;
+	framestate f;
 	int32_t e = fireedge;
 	for (auto _ : st) {
-		uint32_t nexttick = e;
-		frame(e, 0, nexttick, imsrc, imdst);
+		f.nexttick = e;
+		frame(e, 0, f);
 		SDL_Flip(s);
 		e = nextburn(e);
 	}

@@ -10,7 +10,7 @@
  *   cd assets && ../build/bench/showframes
  */
 #include "brindlewock.h"
-#include "capture.h"
+#include "load.h"
 #include "picture.h"
 
 #include <algorithm>
@@ -26,13 +26,12 @@ constexpr int showrun = 10;           // frames timed together
 int main()
 {
 	s = SDL_CreateRGBSurface(SDL_SWSURFACE, scrw, scrh, scrbpp, 0xff0000, 0xff00, 0xff, 0);
-	if (!s || !homfire() || !homims()) {
+	if (!s || !homfire() || !(ims[0] = loadim(imf[0]))) {
 		fprintf(stderr, "showframes: no screen, heat field or picture \"%s\"\n", imf[0]);
 		return 1;
 	}
 	srand(showseed);
-	uint32_t nexttick = capstart;
-	SDL_Rect imsrc, imdst;
+	framestate f = framestart(0);
 	std::vector<double> runs;
 	double total = 0;
 	int64_t k = 0;
@@ -40,7 +39,7 @@ int main()
 		auto t0 = std::chrono::steady_clock::now();
 		int n = 0;
 		for (; n < showrun && !over; n++, k++)
-			over = showover(capframe(k, showfps, nexttick, imsrc, imdst));
+			over = showover(frame((uint32_t)(k * 1000 / showfps), 0, f));
 		double t = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 		total += t;
 		runs.push_back(t / n);

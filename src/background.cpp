@@ -1,5 +1,5 @@
 #include "background.h"
-#include "brindlewock.h"
+#include "frame.h"
 #include <vector>
 #if defined(__x86_64__)
 #include <immintrin.h>

@@ -1,5 +1,5 @@
 #include "fire.h"
-#include "brindlewock.h"
+#include "frame.h"
 #include <cmath>
 #include <cstdlib>
 #if defined(__x86_64__)

@@ -2,7 +2,7 @@
 // field. Nothing here calls SDL but the picture's blit, so the show, the
 // capture and the web build all draw their frames with this one function and
 // only supply the clock, the screen and the blit around it.
-#include "brindlewock.h"
+#include "frame.h"
 #include "background.h"
 #include "fire.h"
 #include "picture.h"
@@ -23,6 +23,11 @@ int simdlevel()
 #endif
 }
 
+framestate framestart(uint32_t showstart)
+{
+	return framestate{ showstart, {}, {} };
+}
+
 uint32_t stepsdue(uint32_t now, uint32_t &nexttick)
 {
 	uint32_t n = 0;
@@ -38,16 +43,40 @@ bool showover(int32_t elapsed)
 	return elapsed >= showlen;
 }
 
-int32_t frame(uint32_t now, uint32_t showstart, uint32_t &nexttick, SDL_Rect &imsrc, SDL_Rect &imdst)
+int32_t frame(uint32_t now, uint32_t showstart, framestate &f)
 {
 	int32_t elapsed = (int32_t)(now - showstart);
-	imgeom(elapsed, ims[0]->w, ims[0]->h, s->w, imsrc, imdst);
+	imgeom(elapsed, ims[0]->w, ims[0]->h, s->w, f.imsrc, f.imdst);
 	bkge(bkphase(elapsed));
-	imdraw(elapsed, imsrc, imdst);
+	imdraw(elapsed, f.imsrc, f.imdst);
 	firegk();
-	for (uint32_t n = stepsdue(now, nexttick); n > 0; n--) {
+	for (uint32_t n = stepsdue(now, f.nexttick); n > 0; n--) {
 		firekl();
-		firels(elapsed, imdst);
+		firels(elapsed, f.imdst);
 	}
 	return elapsed;
+}
+
+int32_t still(int32_t from, int32_t ms, framestate &f)
+{
+	int32_t t = from;
+	for (; t < ms; t += steplen)
+		frame(t, 0, f);
+	frame(ms, 0, f);
+	return t == ms ? t + steplen : t;
+}
+
+void scrcopy(uint8_t *dst)
+{
+	// the effects write bytes, so read bytes: where each colour's byte lies
+	// follows from the screen's format
+	const SDL_PixelFormat *f = s->format;
+	int rb = f->Rshift / 8, gb = f->Gshift / 8, bb = f->Bshift / 8;
+	const uint8_t *src = (const uint8_t *)s->pixels;
+	for (int i = 0; i < s->w * s->h; i++, src += 4, dst += 4) {
+		dst[0] = src[bb];
+		dst[1] = src[gb];
+		dst[2] = src[rb];
+		dst[3] = 0;
+	}
 }

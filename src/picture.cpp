@@ -1,8 +1,7 @@
 #include "picture.h"
-#include "brindlewock.h"
+#include "frame.h"
 #include <cmath>
 
-const char *imf[1] = { "galleri.jpg" };
 SDL_Surface *ims[1];
 
 void imgeom(int32_t elapsed, int picw, int pich, int screenw, SDL_Rect &imsrc, SDL_Rect &imdst)

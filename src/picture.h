@@ -16,7 +16,6 @@ constexpr int32_t imcut = 34000;      // ms: the cut-away from the bottom starts
 constexpr double imcutlen = 30000;    // ms the cut-away takes
 constexpr int imopaque = 255;         // alpha of the fully faded-in picture
 
-extern const char *imf[1];            // the picture files
 extern SDL_Surface *ims[1];           // the pictures, in the screen's format, black transparent
 
 // fills imsrc (the part shown) and imdst (where, w = h = 0) for a show time

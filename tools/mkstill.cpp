@@ -5,7 +5,7 @@
  *   mkstill [--seed N] [--picture FILE] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...
  *
  * A still at MS is the frame the show draws at show time MS when its frames
- * come every 40 ms from 0 (capstill), from a cold fire and the seed; the
+ * come every 40 ms from 0 (still()), from a cold fire and the seed; the
  * stills asked for are drawn in order of time along one run of the schedule,
  * which gives each the same bytes as a run of its own.
  * The picture is loaded the way the show loads it (default "galleri.jpg" in
@@ -16,8 +16,8 @@
  * are made. Needs no display.
  */
 #include "brindlewock.h"
-#include "capture.h"
 #include "fire.h"
+#include "load.h"
 #include "picture.h"
 
 #include <algorithm>
@@ -113,13 +113,14 @@ static std::vector<uint8_t> boxscale(const uint8_t *rgb, int pitch, int x, int y
 int main(int argc, char **argv)
 {
 	unsigned seed = 1;
+	const char *picture = imf[0];
 	int cx = 0, cy = 0, cw = scrw, ch = scrh, ow = 0, oh = 0;
 	int i = 1;
 	for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
 		if (!strcmp(argv[i], "--seed"))
 			seed = (unsigned)strtoul(argv[i + 1], NULL, 10);
 		else if (!strcmp(argv[i], "--picture"))
-			imf[0] = argv[i + 1];
+			picture = argv[i + 1];
 		else if (!strcmp(argv[i], "--crop")) {
 			if (sscanf(argv[i + 1], "%d,%d,%d,%d", &cx, &cy, &cw, &ch) != 4 || cx < 0 || cy < 0 ||
 			    cw < 1 || ch < 1 || cx + cw > scrw || cy + ch > scrh)
@@ -141,8 +142,8 @@ int main(int argc, char **argv)
 	s = SDL_CreateRGBSurface(SDL_SWSURFACE, scrw, scrh, scrbpp, 0xff0000, 0xff00, 0xff, 0);
 	if (!s || !homfire())
 		die("no memory for", "the screen");
-	if (!homims())
-		die("can't load the picture", imf[0]);
+	if (!(ims[0] = loadim(picture)))
+		die("can't load the picture", picture);
 	std::vector<std::pair<int32_t, const char *>> stills;
 	for (; i < argc; i++) {
 		const char *colon = strchr(argv[i], ':');
@@ -154,11 +155,10 @@ int main(int argc, char **argv)
 	std::vector<uint8_t> bgr0((size_t)scrw * scrh * 4), rgb((size_t)scrw * scrh * 3);
 	srand(seed);
 	int32_t next = 0;
-	uint32_t nexttick = capstart;
-	SDL_Rect imsrc, imdst;
+	framestate f = framestart(0);
 	for (auto &[ms, out] : stills) {
-		next = capstill(next, ms, nexttick, imsrc, imdst);
-		capcopy(bgr0.data());
+		next = still(next, ms, f);
+		scrcopy(bgr0.data());
 		for (size_t p = 0; p < (size_t)scrw * scrh; p++)
 			for (int c = 0; c < 3; c++)
 				rgb[p * 3 + c] = bgr0[p * 4 + 2 - c];

@@ -17,9 +17,8 @@
  * imports nothing: the clock, the events, the sound and the
  * decoding of the two files are the page's (brindlewock.js).
  */
-#include "brindlewock.h"
+#include "frame.h"
 #include "blit.h"
-#include "capture.h"
 #include "fire.h"
 #include "picture.h"
 #include "rnd.h"
@@ -46,9 +45,8 @@ static int32_t field[scrw * (scrh + firebelow)];
 static uint8_t presented[scrw * scrh * 4]; // the screen as the page's canvas takes it
 
 static bool picready;                 // the picture is in the screen's format
-static uint32_t nexttick;
+static framestate f;                  // the show's frame state
 static int32_t stillnext;             // the time of the still schedule's next frame
-static SDL_Rect imsrc, imdst;
 
 // what SDL 1.2's SDL_SetAlpha does to a surface: the flag and the alpha it
 // blits with, or opaque without the flag
@@ -152,7 +150,7 @@ webexport(webstart) bool webstart(unsigned seed)
 	firekg = field;
 	memset(field, 0, sizeof field);
 	srand(seed);
-	nexttick = capstart;
+	f = framestart(0);
 	stillnext = 0;
 	return true;
 }
@@ -161,7 +159,7 @@ webexport(webstart) bool webstart(unsigned seed)
 // its start; returns the show time
 webexport(webframe) int32_t webframe(uint32_t now)
 {
-	return frame(capstart + now, capstart, nexttick, imsrc, imdst);
+	return frame(now, 0, f);
 }
 
 webexport(webover) bool webover(int32_t elapsed)
@@ -175,7 +173,7 @@ webexport(webover) bool webover(int32_t elapsed)
 // in order of time
 webexport(webstill) void webstill(int32_t ms)
 {
-	stillnext = capstill(stillnext, ms, nexttick, imsrc, imdst);
+	stillnext = still(stillnext, ms, f);
 }
 
 // the screen as 640 x 480 RGBA pixels, opaque, row after row

@@ -39,11 +39,11 @@ TEST(Frame, OverlayShowsThePreviousStepsThenTheDueStepsRun)
 	plainpicture pic(200, 100, 0xc82a0a);
 	for (int x = 100; x < 500; x++)
 		f.at(x, 300) = 90000;
-	uint32_t showstart = 5000, nexttick = showstart;
-	SDL_Rect src, dst;
+	uint32_t showstart = 5000;
+	framestate st{ showstart, {}, {} };
 
 	std::vector<int32_t> f0 = f.cells;
-	EXPECT_EQ(frame(showstart, showstart, nexttick, src, dst), 0);
+	EXPECT_EQ(frame(showstart, showstart, st), 0);
 	std::vector<uint32_t> bk = sc.px;
 	bkge(0);
 	EXPECT_EQ(painted(sc.px, f0), bk);
@@ -51,9 +51,9 @@ TEST(Frame, OverlayShowsThePreviousStepsThenTheDueStepsRun)
 
 	// 17 ms later no step is due; 400 ms after that, ten are
 	std::vector<int32_t> f1 = f.cells;
-	frame(showstart + 17, showstart, nexttick, src, dst);
+	frame(showstart + 17, showstart, st);
 	EXPECT_EQ(f.cells, f1);
-	EXPECT_EQ(frame(showstart + 417, showstart, nexttick, src, dst), 417);
+	EXPECT_EQ(frame(showstart + 417, showstart, st), 417);
 	bk = sc.px;
 	bkge(bkphase(417));
 	EXPECT_EQ(painted(sc.px, f1), bk);
@@ -120,13 +120,13 @@ TEST(Sources, EveryStepOfALateFrameSeedsAfresh)
 	plainscreen sc;
 	plainfield f;
 	plainpicture pic(200, 100, 0xc82a0a);
-	uint32_t showstart = 1000, nexttick = showstart + 28420;   // steps up to 28380 ran
-	SDL_Rect src, dst;
+	uint32_t showstart = 1000;
+	framestate st{ showstart + 28420, {}, {} };   // steps up to 28380 ran
 	std::vector<int32_t> f0 = f.cells;
 	srand(7);
-	frame(showstart + 28500, showstart, nexttick, src, dst);    // three steps due
-	EXPECT_EQ(dst.w, 200);
-	int b = dst.y + dst.h;
+	frame(showstart + 28500, showstart, st);    // three steps due
+	EXPECT_EQ(st.imdst.w, 200);
+	int b = st.imdst.y + st.imdst.h;
 	srand(7);
 	std::vector<int32_t> want = oncopy(f0, [&] {
 		for (int i = 0; i < 3; i++) {
@@ -153,14 +153,14 @@ TEST(Sources, NeverOutsideTheFieldWhateverThePicture)
 		firew = scrw;
 		fireh = scrh + firebelow;
 		firekg = cells.data();
-		uint32_t showstart = 0, nexttick = 27000;
-		SDL_Rect src, dst;
+		uint32_t showstart = 0;
+		framestate st{ 27000, {}, {} };
 		int lowest = 0;
 		for (uint32_t now = 27000; now < 66000; now += 97) {
-			frame(now, showstart, nexttick, src, dst);
-			EXPECT_GE(dst.x, 0);
-			EXPECT_LE(dst.x + dst.w, scrw);
-			lowest = std::max(lowest, dst.y + dst.h);
+			frame(now, showstart, st);
+			EXPECT_GE(st.imdst.x, 0);
+			EXPECT_LE(st.imdst.x + st.imdst.w, scrw);
+			lowest = std::max(lowest, st.imdst.y + st.imdst.h);
 		}
 		EXPECT_LE(lowest, scrh) << sz[0] << "x" << sz[1];
 		for (size_t i = (size_t)scrw * (scrh + firebelow); i < cells.size(); i++)
@@ -177,10 +177,10 @@ TEST(Sources, PictureReachingTheBottomSeedsBelowTheScreen)
 	plainscreen sc;
 	plainfield f;
 	plainpicture pic(640, 470, 0x808080);
-	uint32_t showstart = 0, nexttick = 28500;
-	SDL_Rect src, dst;
-	frame(28500, showstart, nexttick, src, dst);
-	EXPECT_EQ(dst.y + dst.h, 480);
+	uint32_t showstart = 0;
+	framestate st{ 28500, {}, {} };
+	frame(28500, showstart, st);
+	EXPECT_EQ(st.imdst.y + st.imdst.h, 480);
 	for (size_t i = 0; i < f.cells.size(); i++)
 		if (f.cells[i]) {
 			ASSERT_GE(i / scrw, 480u);
@@ -197,13 +197,13 @@ static std::vector<uint32_t> showto(int32_t end, unsigned seed, uint32_t showsta
 	plainfield f;
 	plainpicture pic(300, 200, 0xc82a0a);
 	srand(seed);
-	uint32_t nexttick = showstart, gap = 1;
-	SDL_Rect src, dst;
+	uint32_t gap = 1;
+	framestate st = framestart(showstart);
 	for (uint32_t now = showstart; (int32_t)(now - showstart) < end; now += gap) {
-		frame(now, showstart, nexttick, src, dst);
+		frame(now, showstart, st);
 		gap = 15 + (gap * 7919 + 13) % 90;
 	}
-	frame(showstart + end, showstart, nexttick, src, dst);
+	frame(showstart + end, showstart, st);
 	return sc.px;
 }
 

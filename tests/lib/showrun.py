@@ -14,7 +14,7 @@ import tempfile
 import time
 import wave
 
-BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "build"))
+BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 BIN = os.path.abspath(os.path.join(BUILDDIR, "brindlewock"))
 SPY = os.path.abspath(os.path.join(BUILDDIR, "tests", "libspy.so"))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")

@@ -1,5 +1,5 @@
 """The web build's frames, byte for byte, against the native frame code:
-Node runs the WebAssembly module (tests/webstill.mjs) and tools/mkstill the
+Node runs the WebAssembly module (tests/web/webstill.mjs) and tools/mkstill the
 native code, both along one run of the still schedule with the same seed and
 picture, and every pixel's red, green and blue must be equal."""
 import os

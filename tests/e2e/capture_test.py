@@ -14,7 +14,7 @@ import wave
 
 import damage
 
-BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "build"))
+BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 BIN = os.path.abspath(os.path.join(BUILDDIR, "brindlewock-capture"))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
 SLACK = 4 if SANITIZE else 1

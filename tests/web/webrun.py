@@ -8,10 +8,10 @@ import zlib
 
 import damage
 
-BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "build"))
+BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 WEB = os.path.abspath(os.path.join(BUILDDIR, "web"))
 MKSTILL = os.path.abspath(os.path.join(BUILDDIR, "tools", "mkstill"))
-SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
 SLACK = 4 if SANITIZE else 1
 SCRW, SCRH = 640, 480

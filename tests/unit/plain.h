@@ -2,7 +2,7 @@
 // display.
 #pragma once
 
-#include "brindlewock.h"
+#include "frame.h"
 #include "picture.h"
 #include <cstdint>
 #include <vector>

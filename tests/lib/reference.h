@@ -4,7 +4,7 @@
 // They work on the same globals as the show: the screen s and the field firekg.
 #pragma once
 
-#include "brindlewock.h"
+#include "frame.h"
 #include "fire.h"
 #include <cstdint>
 
