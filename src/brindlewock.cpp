@@ -24,8 +24,11 @@
 #include "load.h"
 #include "picture.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 
 const char *imf[1] = { "galleri.jpg" };
 const char *musf = "musa.ogg";

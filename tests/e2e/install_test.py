@@ -96,7 +96,7 @@ def releases():
     """packaging/releases as [(version, date, [note, ...])], newest first,
     each note's lines joined by one space."""
     found = []
-    with open(os.path.join(os.path.dirname(__file__), "..", "packaging", "releases")) as f:
+    with open(os.path.join(os.path.dirname(__file__), "..", "..", "packaging", "releases")) as f:
         for line in f:
             if line.startswith("#") or not line.strip():
                 continue
