@@ -6,6 +6,7 @@ import gzip
 import os
 import re
 import subprocess
+import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -158,6 +159,29 @@ class Install(unittest.TestCase):
                 self.assertEqual(keys["Icon"], "brindlewock")
                 checkdocs(self, dest, prefix)
                 checkreleases(self, dest, prefix)
+
+    @unittest.skipUnless(CAPTURE, "brindlewock-capture is not built")
+    def test_programs_find_the_data_from_folders_of_other_depths(self):
+        # a build of the two programs alone that installs the command three
+        # folders deep and the data elsewhere: each program finds the data
+        # from its own folder
+        source = os.path.join(os.path.dirname(__file__), "..", "..")
+        with tempfile.TemporaryDirectory(dir=sr.BUILDDIR) as build, sr.workdir() as dest, sr.workdir() as empty:
+            folders = ["-DBRINDLEWOCK_INSTALL_GAMESDIR=lib/brindlewock/games/bin",
+                       "-DBRINDLEWOCK_INSTALL_DATADIR=share/brindlewock-data"]
+            for step in ([CMAKE, "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release", "-DBRINDLEWOCK_TOOLS=OFF",
+                          "-DBRINDLEWOCK_BENCH=OFF", "-DBUILD_TESTING=OFF", *folders],
+                         [CMAKE, "--build", build, "-j2", "--target", "brindlewock", "brindlewock-capture"],
+                         [CMAKE, "--install", build, "--prefix", "/usr"]):
+                p = subprocess.run(step, env=dict(os.environ, DESTDIR=dest), capture_output=True, text=True,
+                                   timeout=900)
+                self.assertEqual(p.returncode, 0, p.stdout[-2000:] + p.stderr[-2000:])
+            for name, run in (("command", [os.path.join(dest, "usr/lib/brindlewock/games/bin/brindlewock")]),
+                              ("capture", [os.path.join(dest, "usr/bin/brindlewock-capture"), "--until", "0",
+                                           "--scale", "1", "out.mp4"])):
+                with self.subTest(name):
+                    p = subprocess.run(run, cwd=empty, env=sr.env(speed=100), capture_output=True, timeout=120)
+                    self.assertEqual((p.returncode, p.stderr), (0, b""))
 
 
 if __name__ == "__main__":
