@@ -9,7 +9,9 @@ extern "C" {
 #include "brindlewock.h"
 #include <SDL_mixer.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -255,6 +257,29 @@ outs openouts(const opts &o)
 	return x;
 }
 
+// Puts the finished file from in place of to. An older file at to is
+// exchanged with it, never removed, so that it stays whole under from's name
+// until swapout puts it back or the capture ends well; a new name is a
+// rename. swapped says which. False, with errno, where neither works (to is
+// a folder, say, or the file system can't exchange).
+static bool swapin(const std::string &from, const std::string &to, bool &swapped)
+{
+	struct stat st;
+	swapped = lstat(to.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+	if (swapped)
+		return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0;
+	return rename(from.c_str(), to.c_str()) == 0;
+}
+
+// undoes swapin: the older file back at to, the finished one at from
+static void swapout(const std::string &from, const std::string &to, bool swapped)
+{
+	if (swapped)
+		renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
+	else
+		rename(to.c_str(), from.c_str());
+}
+
 void finish(const opts &o, outs &x)
 {
 	put(x.v, NULL);
@@ -262,13 +287,18 @@ void finish(const opts &o, outs &x)
 	closeout(x.v.oc, x.v.name);
 	if (o.raw)
 		closeout(x.a.oc, x.a.name);
-	if (o.raw && rename(x.a.name.c_str(), o.wav.c_str()) != 0)
+	bool wavswapped = false, videoswapped = false;
+	if (o.raw && !swapin(x.a.name, o.wav, wavswapped))
 		fail(exitfail, "can't rename \"%s\" to \"%s\": %s", x.a.name.c_str(), o.wav.c_str(), strerror(errno));
-	if (rename(x.v.name.c_str(), o.out.c_str()) != 0) {
+	if (!swapin(x.v.name, o.out, videoswapped)) {
+		int e = errno;
 		if (o.raw)
-			unlink(o.wav.c_str());
-		fail(exitfail, "can't rename \"%s\" to \"%s\": %s", x.v.name.c_str(), o.out.c_str(), strerror(errno));
+			swapout(x.a.name, o.wav, wavswapped);
+		fail(exitfail, "can't rename \"%s\" to \"%s\": %s", x.v.name.c_str(), o.out.c_str(), strerror(e));
 	}
+	// the temporary names hold the older files now, or nothing
+	for (auto &t : temps)
+		unlink(t.c_str());
 	temps.clear();
 	for (track *t : { &x.v, &x.a }) {
 		avcodec_free_context(&t->cc);

@@ -24,11 +24,14 @@ static const char *usage =
 	"no sound device. Frame k shows the show at k * 1000 / fps ms; the last frame\n"
 	"is the first at or after 75000 ms.\n"
 	"\n"
-	"The picture \"galleri.jpg\" and the music \"musa.ogg\" are read from the\n"
-	"folder that --dir names; without it, each from the current directory where\n"
-	"it is there, and the one installed with the show otherwise.\n"
+	"The picture and the music are the files --picture and --music name, else\n"
+	"\"galleri.jpg\" and \"musa.ogg\" of the folder --dir names; without either,\n"
+	"each from the current directory where it is there, and the one installed\n"
+	"with the show otherwise.\n"
 	"\n"
 	"options:\n"
+	"  --picture FILE  the picture, any file SDL_image reads\n"
+	"  --music FILE    the music, any file SDL_mixer loads\n"
 	"  --dir DIR    read \"galleri.jpg\" and \"musa.ogg\" from the folder DIR\n"
 	"  --fps N      frames per second, 1 to 1000 (default 60)\n"
 	"  --seed N     seed of the fire's random numbers, 0 to 4294967295\n"
@@ -90,12 +93,15 @@ opts readopts(int argc, char **argv)
 {
 	opts o;
 	const char *dir = NULL; // where the picture and the music are; null: the default rule
+	const char *pic = NULL, *mus = NULL; // the two files named; null: from dir or the default rule
 	static const option longs[] = {
 		{ "fps", required_argument, NULL, 'f' },
 		{ "seed", required_argument, NULL, 's' },
 		{ "scale", required_argument, NULL, 'k' },
 		{ "until", required_argument, NULL, 'u' },
 		{ "dir", required_argument, NULL, 'd' },
+		{ "picture", required_argument, NULL, 'p' },
+		{ "music", required_argument, NULL, 'm' },
 		{ "raw", no_argument, NULL, 'r' },
 		{ "help", no_argument, NULL, 'h' },
 		{ NULL, 0, NULL, 0 },
@@ -108,6 +114,8 @@ opts readopts(int argc, char **argv)
 		case 'k': o.scale = (int)number("--scale", optarg, 1, capmaxscale); break;
 		case 'u': o.until = (int32_t)number("--until", optarg, 0, showlen); break;
 		case 'd': dir = optarg; break;
+		case 'p': pic = optarg; break;
+		case 'm': mus = optarg; break;
 		case 'r': o.raw = true; break;
 		case 'h': fputs(usage, stdout); exit(0);
 		case ':': fail(exitusage, "option %s needs a value (see --help)", argv[optind - 1]);
@@ -123,6 +131,8 @@ opts readopts(int argc, char **argv)
 		fail(exitusage, "one OUTPUT file only, not also \"%s\" (see --help)", argv[optind + 1]);
 	if (dir && !*dir)
 		fail(exitusage, "--dir wants a folder, not \"\" (see --help)");
+	if ((pic && !*pic) || (mus && !*mus))
+		fail(exitusage, "--%s wants a file, not \"\" (see --help)", pic && !*pic ? "picture" : "music");
 	o.out = argv[optind];
 	struct stat st;
 	if (o.out.empty() || (stat(o.out.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
@@ -131,8 +141,8 @@ opts readopts(int argc, char **argv)
 		size_t dot = o.out.size() >= 4 ? o.out.size() - 4 : 0;
 		o.wav = (o.out.compare(dot, 4, ".y4m") == 0 ? o.out.substr(0, dot) : o.out) + ".wav";
 	}
-	o.picture = place(dir, imf[0]);
-	o.music = place(dir, musf);
+	o.picture = pic ? pic : place(dir, imf[0]);
+	o.music = mus ? mus : place(dir, musf);
 	o.tty = isatty(2);
 	return o;
 }

@@ -24,8 +24,11 @@
 #include "load.h"
 #include "picture.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 
 const char *imf[1] = { "galleri.jpg" };
 const char *musf = "musa.ogg";
@@ -36,16 +39,41 @@ void paska()
 	SDL_Quit();
 }
 
+// Points standard output and error at /dev/null (on), and back (off). The
+// audio libraries print why they can't open a device (no sound card, no
+// server): classic SDL 1.2 probes its drivers in SDL_Init, and the mixer
+// opens the device. The show prints nothing.
+static void quiet(bool on)
+{
+	static int keep[2];               // the real ones, while they point at /dev/null
+	fflush(stdout);
+	fflush(stderr);
+	int null = on ? open("/dev/null", O_WRONLY) : -1;
+	for (int fd = 1; fd <= 2; fd++) {
+		if (on) {
+			keep[fd - 1] = dup(fd);
+			dup2(null, fd);
+		} else {
+			dup2(keep[fd - 1], fd);
+			close(keep[fd - 1]);
+		}
+	}
+	if (on)
+		close(null);
+}
+
 void homon()
 {
 	atexit(paska);
 	srand(time(NULL));
+	quiet(true);
 	SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
 	s = SDL_SetVideoMode(scrw, scrh, scrbpp, SDL_FULLSCREEN);
 	if (!s)
 		exit(exitvideo);
 	SDL_ShowCursor(SDL_DISABLE);
 	Mix_OpenAudio(audiorate, AUDIO_S16LSB, audiochans, audiochunk);
+	quiet(false);
 	SDL_PauseAudio(1);
 	SDL_WM_SetCaption("brindlewock", NULL);
 	if (!homfire())

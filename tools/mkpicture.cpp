@@ -9,6 +9,11 @@
  * exact black), and inside the frames no pixel is darker than a floor, so
  * the paintings never decode to black and the edges stay clean.
  *
+ * The show's flames keep the blue of what lies beneath them, so a pale or
+ * strongly blue area burns pink. The paintings keep their blue low where
+ * they are large and flat (warm skies, dark mats and mouldings), so that
+ * each reads as burning when the fire crosses it.
+ *
  * Everything is computed from fixed seeds: the same program writes the
  * same file.
  */
@@ -100,13 +105,13 @@ col seascape(float u, float v, int w, int h)
 	float asp = (float)w / h;
 	if (v < horizon) {
 		float t = v / horizon;
-		col sky = mix(col{ 52, 30, 96 }, col{ 190, 84, 110 }, smooth(0.0f, 0.7f, t));
+		col sky = mix(col{ 52, 30, 80 }, col{ 190, 84, 84 }, smooth(0.0f, 0.7f, t));
 		sky = mix(sky, col{ 250, 170, 80 }, smooth(0.55f, 1.0f, t));
 		float d = std::hypot((u - sunx) * asp, v - suny);
 		sky = mix(sky, col{ 255, 214, 140 }, 0.6f * std::exp(-d * 7));
 		float cl = fbm(u * 5, v * 22, 11, 5);
 		float band = smooth(0.45f, 0.7f, cl) * smooth(0.05f, 0.3f, t) * (1 - smooth(0.8f, 0.98f, t));
-		col cloud = mix(col{ 120, 60, 110 }, col{ 255, 180, 120 }, clamp01(1.4f - d * 2.2f));
+		col cloud = mix(col{ 120, 60, 84 }, col{ 255, 180, 110 }, clamp01(1.4f - d * 2.2f));
 		sky = mix(sky, cloud, band * 0.85f);
 		if (d * h < 13)
 			sky = mix(col{ 255, 236, 180 }, sky, smooth(10, 13, d * h));
@@ -162,9 +167,9 @@ col nightpines(float u, float v, int w, int h)
 col rings(float u, float v, int w, int h)
 {
 	static const col pal[4][3] = {
-		{ { 230, 70, 50 }, { 250, 200, 60 }, { 40, 90, 170 } },
-		{ { 40, 150, 120 }, { 240, 230, 200 }, { 220, 80, 120 } },
-		{ { 250, 170, 40 }, { 60, 50, 130 }, { 120, 200, 220 } },
+		{ { 230, 70, 50 }, { 250, 200, 60 }, { 40, 90, 110 } },
+		{ { 40, 150, 120 }, { 240, 196, 80 }, { 220, 80, 120 } },
+		{ { 250, 170, 40 }, { 60, 50, 96 }, { 90, 170, 90 } },
 		{ { 130, 40, 90 }, { 240, 120, 60 }, { 70, 180, 90 } },
 	};
 	int q = (u >= 0.5f) + 2 * (v >= 0.5f);
@@ -175,7 +180,7 @@ col rings(float u, float v, int w, int h)
 	c = mix(c, pal[q][2], smooth(0.32f - px, 0.32f + px, d));
 	float grain = 0.92f + 0.12f * fbm(u * w * 0.5f, v * h * 0.5f, 41, 2);
 	if (std::fabs(cu) > 0.47f || std::fabs(cv) > 0.47f)
-		c = col{ 235, 225, 205 };
+		c = col{ 84, 52, 36 };
 	return scale(c, grain);
 }
 
@@ -183,16 +188,16 @@ col ridges(float u, float v, int w, int h)
 {
 	(void)w;
 	(void)h;
-	col c = mix(col{ 250, 200, 170 }, col{ 140, 160, 210 }, smooth(0.0f, 0.5f, 0.5f - std::fabs(v - 0.15f)));
-	c = mix(c, col{ 255, 236, 200 }, 0.7f * std::exp(-std::hypot((u - 0.3f) * 3, v - 0.35f) * 6));
-	static const col layer[5] = { { 170, 160, 200 }, { 130, 120, 175 }, { 95, 85, 145 }, { 64, 56, 110 }, { 38, 36, 76 } };
+	col c = mix(col{ 250, 170, 90 }, col{ 170, 100, 90 }, smooth(0.0f, 0.5f, 0.5f - std::fabs(v - 0.15f)));
+	c = mix(c, col{ 255, 220, 130 }, 0.7f * std::exp(-std::hypot((u - 0.3f) * 3, v - 0.35f) * 6));
+	static const col layer[5] = { { 160, 106, 96 }, { 128, 82, 84 }, { 96, 60, 70 }, { 66, 42, 56 }, { 40, 28, 40 } };
 	for (int i = 0; i < 5; i++) {
 		float base = 0.35f + i * 0.13f;
 		float amp = 0.3f - i * 0.03f;
 		float top = base - amp * 2.5f * (fbm(u * (2 + i) + i * 7, 0.5f * i, 60 + i, 5) - 0.3f);
 		if (v > top) {
 			float mist = smooth(top, top + 0.25f, v);
-			c = mix(layer[i], col{ 240, 200, 200 }, 0.35f * mist * (1 - i * 0.15f));
+			c = mix(layer[i], col{ 240, 170, 110 }, 0.35f * mist * (1 - i * 0.15f));
 		}
 	}
 	return c;
@@ -202,10 +207,10 @@ col poppies(float u, float v, int w, int h)
 {
 	float horizon = 0.45f;
 	if (v < horizon) {
-		col c = mix(col{ 70, 130, 215 }, col{ 175, 210, 240 }, v / horizon);
+		col c = mix(col{ 40, 72, 112 }, col{ 215, 180, 100 }, v / horizon);
 		float cl = fbm(u * 4, v * 9, 71, 5);
 		float k = smooth(0.5f, 0.68f, cl + 0.25f * (v / horizon) - 0.1f);
-		return mix(c, mix(col{ 255, 255, 252 }, col{ 190, 195, 215 }, smooth(0.3f, 1.0f, v / horizon)), k);
+		return mix(c, mix(col{ 250, 226, 170 }, col{ 200, 160, 130 }, smooth(0.3f, 1.0f, v / horizon)), k);
 	}
 	float t = (v - horizon) / (1 - horizon);
 	col c = mix(col{ 150, 170, 90 }, col{ 60, 120, 40 }, t);
@@ -239,7 +244,7 @@ bool branch(float x, float y, float x0, float y0, float ang, float len, float wd
 col oaktree(float u, float v, int w, int h)
 {
 	float x = u * w, y = v * h;
-	col c = mix(col{ 240, 200, 130 }, col{ 250, 230, 190 }, smooth(0.0f, 0.6f, v));
+	col c = mix(col{ 200, 110, 50 }, col{ 245, 190, 90 }, smooth(0.0f, 0.6f, v));
 	float ground = 0.8f + 0.03f * std::sin(u * 6);
 	if (v > ground)
 		c = mix(col{ 120, 150, 60 }, col{ 80, 110, 40 }, smooth(ground, 1.0f, v));
@@ -290,7 +295,7 @@ void drawframe(const frame &f, int seed)
 			if (f.oval) {
 				float r = std::hypot((u - 0.5f) / 0.44f, (v - 0.5f) / 0.46f);
 				if (r > 1) {
-					col mat = scale(col{ 236, 226, 200 }, 0.95f + 0.05f * hashf(x, y, seed));
+					col mat = scale(col{ 110, 36, 44 }, 0.9f + 0.1f * hashf(x, y, seed));
 					at(x, y) = r < 1.06f ? scale(mat, 0.82f + 0.18f * (v < 0.5f ? 1 - v : v)) : mat;
 					continue;
 				}
@@ -407,10 +412,10 @@ int main(int argc, char **argv)
 		fprintf(stderr, "usage: mkpicture galleri.jpg\n");
 		return 2;
 	}
-	const col gold{ 200, 150, 60 }, walnut{ 120, 78, 48 }, silver{ 190, 190, 196 }, ebony{ 80, 62, 56 };
+	const col gold{ 200, 150, 60 }, walnut{ 120, 78, 48 }, ebony{ 80, 62, 56 };
 	const frame frames[] = {
 		{ 0, 16, 120, 168, 12, gold, false, nightpines },
-		{ 16, 200, 88, 88, 8, silver, false, rings },
+		{ 16, 200, 88, 88, 8, walnut, false, rings },
 		{ 160, 0, 224, 160, 14, gold, false, seascape },
 		{ 144, 216, 256, 88, 10, ebony, false, ridges },
 		{ 424, 8, 120, 104, 10, walnut, false, poppies },

@@ -4,6 +4,7 @@ import json
 import os
 import pty
 import select
+import shutil
 import signal
 import struct
 import subprocess
@@ -126,8 +127,8 @@ class Capture(unittest.TestCase):
 
     def held(self, *args):
         """A capture started with args, once it has stopped itself before it
-        renames its finished files (the spy's SPY_HOLD); send it SIGCONT."""
-        p = subprocess.Popen([BIN, *args], cwd=self.d, env=dict(env(), LD_PRELOAD=SPY, SPY_HOLD="1"),
+        renames its finished files (the spy's SPY_HOLDRENAME); send it SIGCONT."""
+        p = subprocess.Popen([BIN, *args], cwd=self.d, env=dict(env(), LD_PRELOAD=SPY, SPY_HOLDRENAME="1"),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         end = time.time() + 60 * SLACK
         while time.time() < end:
@@ -212,9 +213,16 @@ class Video(Capture):
 
     def test_raw_stream_and_wav_hold_the_frames_and_the_music_exactly(self):
         assets(self.d, seconds=0.7)
-        p = capture(self.d, "--raw", "--fps", "10", "--scale", "2", "--until", "1000", "--seed", "1", "out.y4m")
+        mask = os.umask(0o027)
+        try:
+            p = capture(self.d, "--raw", "--fps", "10", "--scale", "2", "--until", "1000", "--seed", "1", "out.y4m")
+        finally:
+            os.umask(mask)
         self.assertEqual(p.returncode, 0, p.stderr)
         self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "out.wav", "out.y4m"])
+        # the finished files have the mode any new file gets under the umask
+        for f in ("out.wav", "out.y4m"):
+            self.assertEqual(os.stat(os.path.join(self.d, f)).st_mode & 0o777, 0o640, f)
         head, frames = y4m(os.path.join(self.d, "out.y4m"))
         self.assertTrue(head.startswith("YUV4MPEG2 W1280 H960 F10:1 "), head)
         self.assertIn(" C444", head)
@@ -401,6 +409,16 @@ class Dir(Capture):
         self.check(capture(self.d, *args, "--dir", self.d + "/nowhere", "again.mp4"),
                    '"%s/nowhere/galleri.jpg"' % self.d, "No such file")
         self.assertEqual(self.files(), ["musa.ogg", "out.mp4", "show"])
+        # --picture and --music: files of any name, over --dir's
+        odd = os.path.join(self.d, "Bilder för mig")
+        os.mkdir(odd)
+        shutil.copy(os.path.join(show, "galleri.jpg"), os.path.join(odd, "-kät ☃.jpg"))
+        os.rename(os.path.join(self.d, "musa.ogg"), os.path.join(odd, "sång -1.ogg"))
+        p = capture(self.d, *args, "--dir", "nowhere", "--picture", "Bilder för mig/-kät ☃.jpg",
+                    "--music", os.path.join(odd, "sång -1.ogg"), "named.mp4")
+        self.assertEqual((p.returncode, p.stderr), (0, b""))
+        with open(os.path.join(self.d, "out.mp4"), "rb") as a, open(os.path.join(self.d, "named.mp4"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
 
 
 class Damaged(Capture):
@@ -462,20 +480,46 @@ class Edges(Capture):
                 with wave.open(os.path.join(self.d, "big.wav")) as wav:
                     self.assertEqual(wav.getnframes(), frames * RATE // rate)
 
-    def test_failed_rename_of_the_video_leaves_neither_file(self):
+    def test_failed_rename_of_the_video_leaves_the_older_files_as_they_were(self):
+        # held before it renames while the output's name is taken by what
+        # the video can't be renamed over: a folder, or an older file made
+        # immutable (root only); the older WAV beside it, which the WAV is
+        # renamed over first, must be there after as it was
         assets(self.d, seconds=0.5)
-        # held before it renames while the output's name is taken by a
-        # folder the video can't be renamed over
-        p = self.held("--raw", "--fps", "10", "--scale", "1", "--until", "1000", "x.y4m")
-        try:
-            os.mkdir(os.path.join(self.d, "x.y4m"))
-            open(os.path.join(self.d, "x.y4m", "taken"), "w").close()
-        finally:
-            p.send_signal(signal.SIGCONT)
-        out, err = p.communicate(timeout=60 * SLACK)
-        self.assertEqual(p.returncode, 1, err)
-        self.assertIn(b"x.y4m", err)
-        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.y4m"])
+        wav = os.path.join(self.d, "x.wav")
+        for taken in ("folder", "immutable file"):
+            with self.subTest(taken=taken):
+                with open(wav, "wb") as f:
+                    f.write(b"the older music")
+                p = self.held("--raw", "--fps", "10", "--scale", "1", "--until", "1000", "x.y4m")
+                out = os.path.join(self.d, "x.y4m")
+                try:
+                    if taken == "folder":
+                        os.mkdir(out)
+                        open(os.path.join(out, "taken"), "w").close()
+                    else:
+                        with open(out, "wb") as f:
+                            f.write(b"the older video")
+                        if subprocess.run(["chattr", "+i", out], capture_output=True).returncode != 0:
+                            os.unlink(out)
+                            self.skipTest("chattr +i is not allowed here")
+                finally:
+                    p.send_signal(signal.SIGCONT)
+                try:
+                    out_, err = p.communicate(timeout=60 * SLACK)
+                finally:
+                    subprocess.run(["chattr", "-i", out], capture_output=True)
+                self.assertEqual(p.returncode, 1, err)
+                self.assertIn(b"x.y4m", err)
+                self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav", "x.y4m"])
+                with open(wav, "rb") as f:
+                    self.assertEqual(f.read(), b"the older music")
+                if taken == "folder":
+                    self.assertEqual(os.listdir(out), ["taken"])
+                    shutil.rmtree(out)
+                else:
+                    with open(out, "rb") as f:
+                        self.assertEqual(f.read(), b"the older video")
 
 
 if __name__ == "__main__":

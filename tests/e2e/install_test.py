@@ -1,9 +1,14 @@
 """Installing: cmake --install puts exactly the expected files in place, for
 the prefix installed to, and the desktop entry, the metainfo and the manual
 pages pass the checkers that desktops and Debian use."""
+import email.utils
+import gzip
 import os
+import re
 import subprocess
+import tempfile
 import unittest
+import xml.etree.ElementTree as ET
 
 import showrun as sr
 
@@ -11,9 +16,10 @@ CMAKE = os.environ.get("CMAKE", "cmake")
 CAPTURE = os.environ.get("CAPTURE", "1") == "1"   # the capture is built
 
 
-def expected(prefix="usr"):
-    """The installed files under prefix, and whether each is a program."""
-    files = {
+def packages(prefix="usr"):
+    """The installed files under prefix by package, and whether each is a
+    program."""
+    show = {
         "games/brindlewock": True,
         "lib/games/brindlewock/brindlewock": True,
         "share/games/brindlewock/galleri.jpg": False,
@@ -25,11 +31,20 @@ def expected(prefix="usr"):
         "share/doc/brindlewock/changelog.gz": False,
     }
     for n in (48, 64, 128, 256):
-        files["share/icons/hicolor/%dx%d/apps/brindlewock.png" % (n, n)] = False
-    if CAPTURE:
-        files["bin/brindlewock-capture"] = True
-        files["share/man/man1/brindlewock-capture.1.gz"] = False
-    return {os.path.join(prefix, f): x for f, x in files.items()}
+        show["share/icons/hicolor/%dx%d/apps/brindlewock.png" % (n, n)] = False
+    capture = {
+        "bin/brindlewock-capture": True,
+        "share/man/man1/brindlewock-capture.1.gz": False,
+        "share/doc/brindlewock-capture/copyright": False,
+        "share/doc/brindlewock-capture/changelog.gz": False,
+    }
+    found = {"brindlewock": show, "brindlewock-capture": capture} if CAPTURE else {"brindlewock": show}
+    return {k: {os.path.join(prefix, f): x for f, x in v.items()} for k, v in found.items()}
+
+
+def expected(prefix="usr"):
+    """All the installed files under prefix, and whether each is a program."""
+    return {f: x for files in packages(prefix).values() for f, x in files.items()}
 
 
 def tree(root):
@@ -78,6 +93,56 @@ def checkdocs(test, root, prefix):
             test.assertTrue(data in " ".join(p.stdout.split()), "%s does not name %s" % (page, data))
 
 
+def releases():
+    """packaging/releases as [(version, date, [note, ...])], newest first,
+    each note's lines joined by one space."""
+    found = []
+    with open(os.path.join(os.path.dirname(__file__), "..", "..", "packaging", "releases")) as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            m = re.match(r"(\d+\.\d+\.\d+) (\d{4}-\d\d-\d\d)$", line.rstrip("\n"))
+            if m:
+                found.append((m.group(1), m.group(2), []))
+            elif line.startswith("* "):
+                found[-1][2].append(line[2:].strip())
+            else:
+                found[-1][2][-1] += " " + line.strip()
+    return found
+
+
+def checkreleases(test, root, prefix):
+    """The version the build gives the package, the installed Debian
+    changelog and the metainfo's releases all say what packaging/releases
+    says."""
+    want = releases()
+    with open(os.path.join(sr.BUILDDIR, "CPackConfig.cmake")) as f:
+        version = re.search(r'set\(CPACK_PACKAGE_VERSION "([^"]*)"\)', f.read()).group(1)
+    test.assertEqual(version, want[0][0])
+    share = os.path.join(root, prefix, "share")
+    for package in packages(prefix):
+        log = os.path.join(share, "doc", package, "changelog")
+        with gzip.open(log + ".gz") as f, open(log, "wb") as out:
+            out.write(f.read())
+        p = subprocess.run(["dpkg-parsechangelog", "-l", log, "--all", "--format", "rfc822"],
+                           capture_output=True, text=True, timeout=60)
+        os.unlink(log)
+        test.assertEqual((p.returncode, p.stderr), (0, ""))
+        got = []
+        for stanza in p.stdout.strip().split("\n\n"):
+            fields = dict(re.findall(r"^(\w+): (.*)$", stanza, re.M))
+            changes = stanza.split("\nChanges:\n", 1)[1].split("\n")
+            notes = " ".join(l.strip() for l in changes[1:] if l.strip() not in ("", "."))
+            notes = notes.split("* ")[1:]
+            when = email.utils.parsedate_to_datetime(fields["Date"])
+            got.append((fields["Version"], when.strftime("%Y-%m-%d"), [n.strip() for n in notes]))
+        test.assertEqual(got, want, package)
+    meta = ET.parse(os.path.join(share, "metainfo", "org.brindlewock.brindlewock.metainfo.xml"))
+    got = [(r.get("version"), r.get("date"), [" ".join(li.text.split()) for li in r.iter("li")])
+           for r in meta.getroot().find("releases")]
+    test.assertEqual(got, want)
+
+
 class Install(unittest.TestCase):
     def test_install_rules_and_what_they_write(self):
         for prefix in ("usr", "opt/brindlewock"):
@@ -93,6 +158,30 @@ class Install(unittest.TestCase):
                 self.assertEqual(keys["Path"], "/%s/share/games/brindlewock" % prefix)
                 self.assertEqual(keys["Icon"], "brindlewock")
                 checkdocs(self, dest, prefix)
+                checkreleases(self, dest, prefix)
+
+    @unittest.skipUnless(CAPTURE, "brindlewock-capture is not built")
+    def test_programs_find_the_data_from_folders_of_other_depths(self):
+        # a build of the two programs alone that installs the command three
+        # folders deep and the data elsewhere: each program finds the data
+        # from its own folder
+        source = os.path.join(os.path.dirname(__file__), "..", "..")
+        with tempfile.TemporaryDirectory(dir=sr.BUILDDIR) as build, sr.workdir() as dest, sr.workdir() as empty:
+            folders = ["-DBRINDLEWOCK_INSTALL_GAMESDIR=lib/brindlewock/games/bin",
+                       "-DBRINDLEWOCK_INSTALL_DATADIR=share/brindlewock-data"]
+            for step in ([CMAKE, "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release", "-DBRINDLEWOCK_TOOLS=OFF",
+                          "-DBRINDLEWOCK_BENCH=OFF", "-DBUILD_TESTING=OFF", *folders],
+                         [CMAKE, "--build", build, "-j2", "--target", "brindlewock", "brindlewock-capture"],
+                         [CMAKE, "--install", build, "--prefix", "/usr"]):
+                p = subprocess.run(step, env=dict(os.environ, DESTDIR=dest), capture_output=True, text=True,
+                                   timeout=900)
+                self.assertEqual(p.returncode, 0, p.stdout[-2000:] + p.stderr[-2000:])
+            for name, run in (("command", [os.path.join(dest, "usr/lib/brindlewock/games/bin/brindlewock")]),
+                              ("capture", [os.path.join(dest, "usr/bin/brindlewock-capture"), "--until", "0",
+                                           "--scale", "1", "out.mp4"])):
+                with self.subTest(name):
+                    p = subprocess.run(run, cwd=empty, env=sr.env(speed=100), capture_output=True, timeout=120)
+                    self.assertEqual((p.returncode, p.stderr), (0, b""))
 
 
 if __name__ == "__main__":

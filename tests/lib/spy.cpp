@@ -2,9 +2,11 @@
 // the show itself makes, with their arguments, to the file named by
 // SPY_LOG, and fails the heat field's allocation when SPY_NOFIELD is set.
 // Calls that SDL's own libraries make to each other are not logged. With
-// SPY_HOLD set, a program stops itself (SIGSTOP) before its first rename, so
-// that a test can act while it holds its finished files under their
-// temporary names.
+// SPY_HOLD set, the show stops in srand, before SDL is started, until the
+// file SPY_HOLD names exists: a show there dies of any signal. With
+// SPY_HOLDRENAME set, a program stops itself (SIGSTOP) before its first
+// rename, so that a test can act while it holds its finished files under
+// their temporary names.
 #include <SDL.h>
 #include <SDL_image.h>
 #include <SDL_mixer.h>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <csignal>
 #include <dlfcn.h>
+#include <unistd.h>
 
 extern "C" void *__libc_calloc(size_t, size_t);
 
@@ -62,7 +65,7 @@ void *calloc(size_t n, size_t size)
 static void hold()
 {
 	static bool held;
-	if (!held && getenv("SPY_HOLD")) {
+	if (!held && getenv("SPY_HOLDRENAME")) {
 		held = true;
 		raise(SIGSTOP);
 	}
@@ -83,6 +86,8 @@ int renameat2(int fromdir, const char *from, int todir, const char *to, unsigned
 void srand(unsigned seed)
 {
 	say("srand %u", seed);
+	for (const char *hold = getenv("SPY_HOLD"); hold && access(hold, F_OK) != 0;)
+		usleep(2000);
 	real<void (*)(unsigned)>("srand")(seed);
 }
 
@@ -139,7 +144,10 @@ void SDL_WM_SetCaption(const char *title, const char *icon)
 SDL_Surface *IMG_LoadTyped_RW(SDL_RWops *src, int freesrc, char *type)
 {
 	loaded = real<SDL_Surface *(*)(SDL_RWops *, int, char *)>("IMG_LoadTyped_RW")(src, freesrc, type);
-	say("IMG_LoadTyped_RW %d %s -> %s", freesrc, type ? type : "(null)", loaded ? "picture" : "null");
+	if (loaded)
+		say("IMG_LoadTyped_RW %d %s -> picture %dx%d", freesrc, type ? type : "(null)", loaded->w, loaded->h);
+	else
+		say("IMG_LoadTyped_RW %d %s -> null", freesrc, type ? type : "(null)");
 	return loaded;
 }
 
@@ -178,7 +186,10 @@ SDL_RWops *SDL_RWFromFile(const char *file, const char *mode)
 Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc)
 {
 	Mix_Chunk *r = real<Mix_Chunk *(*)(SDL_RWops *, int)>("Mix_LoadWAV_RW")(src, freesrc);
-	say("Mix_LoadWAV_RW %d -> %s", freesrc, r ? "music" : "null");
+	if (r)
+		say("Mix_LoadWAV_RW %d -> music %u", freesrc, r->alen);
+	else
+		say("Mix_LoadWAV_RW %d -> null", freesrc);
 	return r;
 }
 

@@ -1,0 +1,77 @@
+# Reads packaging/releases (see its head) and sets, for the files made from
+# it:
+#   releasedate   the newest release's date, YYYY-MM-DD
+#   changelog     the Debian changelog, every release
+#   releasesxml   the metainfo's <release> elements, every release
+# Notes go into both as they are written, so they hold no ';' (a CMake list's
+# separator) and no '<' or '&'.
+set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+set(weekdays Sun Mon Tue Wed Thu Fri Sat)
+set(monthshift 0 3 2 5 0 3 5 1 4 6 2 4) # the day of the week by Sakamoto's rule
+
+# the date YYYY-MM-DD as Debian's changelog gives it, at noon UTC
+function(debiandate var iso)
+  string(REGEX MATCH "^([0-9]+)-([0-9]+)-([0-9]+)$" _ "${iso}")
+  math(EXPR y "${CMAKE_MATCH_1}")
+  math(EXPR m "${CMAKE_MATCH_2} - 1")
+  math(EXPR d "${CMAKE_MATCH_3}")
+  set(yy ${y})
+  if(m LESS 2)
+    math(EXPR yy "${y} - 1")
+  endif()
+  list(GET monthshift ${m} shift)
+  math(EXPR wd "(${yy} + ${yy} / 4 - ${yy} / 100 + ${yy} / 400 + ${shift} + ${d}) % 7")
+  list(GET weekdays ${wd} wday)
+  list(GET months ${m} mon)
+  set(dd ${d})
+  if(d LESS 10)
+    set(dd 0${d})
+  endif()
+  set(${var} "${wday}, ${dd} ${mon} ${y} 12:00:00 +0000" PARENT_SCOPE)
+endfunction()
+
+file(STRINGS ${CMAKE_CURRENT_SOURCE_DIR}/releases lines)
+set(changelog "")
+set(releasesxml "")
+set(releasedate "")
+set(version "")  # the release being read, its date and its items
+set(items "")
+macro(endrelease)
+  if(version)
+    debiandate(when ${date})
+    set(log "")
+    set(li "")
+    foreach(item ${items})
+      string(REPLACE "\n" "\n    " wrapped "${item}")
+      string(APPEND log "  * ${wrapped}\n")
+      string(REPLACE "\n" " " flat "${item}")
+      string(APPEND li "          <li>${flat}</li>\n")
+    endforeach()
+    string(APPEND changelog "brindlewock (${version}) unstable; urgency=medium\n\n${log}\n"
+      " -- ${BRINDLEWOCK_MAINTAINER}  ${when}\n\n")
+    string(APPEND releasesxml "    <release version=\"${version}\" date=\"${date}\">\n"
+      "      <description>\n        <ul>\n${li}        </ul>\n      </description>\n    </release>\n")
+    if(NOT releasedate)
+      set(releasedate ${date})
+    endif()
+  endif()
+  set(items "")
+endmacro()
+foreach(line ${lines})
+  if(line MATCHES "^#")
+  elseif(line MATCHES "^([0-9]+\\.[0-9]+\\.[0-9]+) ([0-9]+-[0-9]+-[0-9]+)$")
+    endrelease()
+    set(version ${CMAKE_MATCH_1})
+    set(date ${CMAKE_MATCH_2})
+  elseif(line MATCHES "^\\* (.*)$")
+    list(APPEND items "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^  (.*)$" AND items)
+    list(POP_BACK items last)
+    list(APPEND items "${last}\n${CMAKE_MATCH_1}")
+  else()
+    message(FATAL_ERROR "packaging/releases: a line of no release: ${line}")
+  endif()
+endforeach()
+endrelease()
+string(REGEX REPLACE "\n+$" "\n" changelog "${changelog}")
+string(REGEX REPLACE "\n$" "" releasesxml "${releasesxml}")

@@ -1,0 +1,151 @@
+"""The installed command, brindlewock [PICTURE [MUSIC]], from an install tree
+in a scratch folder, watched through the spy library's log of the show's SDL
+calls: files of any name, the private folder's places and its clean-up, and
+the signals that end it."""
+import contextlib
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import unittest
+
+import showrun as sr
+
+CMAKE = os.environ.get("CMAKE", "cmake")
+SPEED = 100   # a whole show in under a second
+
+
+@contextlib.contextmanager
+def workdir():
+    """A scratch folder outside /tmp."""
+    d = tempfile.mkdtemp(prefix="scratch-", dir=sr.BUILDDIR)
+    try:
+        yield d
+    finally:
+        shutil.rmtree(d, ignore_errors=True)
+
+
+class Command(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # beside the build, not in /tmp, which one test hides
+        cls.root = tempfile.mkdtemp(prefix="command-", dir=sr.BUILDDIR)
+        subprocess.run([CMAKE, "--install", sr.BUILDDIR, "--component", "show", "--prefix", "/usr"],
+                       env=dict(os.environ, DESTDIR=cls.root), check=True, capture_output=True, timeout=120)
+        cls.command = os.path.join(cls.root, "usr/games/brindlewock")
+        data = os.path.join(cls.root, "usr/share/games/brindlewock")
+        cls.picture = subprocess.run(["identify", "-format", "%wx%h", os.path.join(data, "galleri.jpg")],
+                                     capture_output=True, text=True, check=True).stdout
+        # the installed music's samples, as the mixer holds them: 16-bit stereo
+        samples = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a", "-show_entries",
+                                  "stream=duration_ts", "-of", "csv=p=0", os.path.join(data, "musa.ogg")],
+                                 capture_output=True, text=True, check=True).stdout
+        cls.music = str(int(samples) * 4)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def start(self, cwd, args, log, speed=SPEED, prefix=(), **extra):
+        # a session of its own, so that Ctrl-C can be sent to its whole
+        # process group as a terminal sends it
+        return subprocess.Popen([*prefix, self.command, *args], cwd=cwd, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, start_new_session=True,
+                                env=sr.env(speed=speed, LD_PRELOAD=sr.SPY, SPY_LOG=log, **extra))
+
+    def loaded(self, log):
+        """The size of the picture and the music the show loaded, from the
+        spy's log."""
+        return [l.rsplit(" ", 1)[1] for l in sr.calls(log)
+                if l.startswith("IMG_LoadTyped_RW") or l.startswith("Mix_LoadWAV_RW")]
+
+    def test_pictures_and_music_of_any_name(self):
+        with sr.workdir() as d, sr.workdir() as run:
+            os.mkdir(os.path.join(d, "Bilder för mig"))
+            # the arguments as given, the picture's size, and whether music of
+            # one's own plays (a second of it) or the installed music
+            cases = [
+                (["-my cat.bmp"], "37x23", False),
+                (["--", "--help"], "41x29", False),
+                ([os.path.join(d, "Bilder för mig", "kät ☃.bmp"), "sång -1.ogg"], "53x31", True),
+            ]
+            sr.music(d, seconds=1, name="sång -1.ogg")
+            for args, size, music in cases:
+                with self.subTest(args=args):
+                    w, h = map(int, size.split("x"))
+                    sr.picture(d, w=w, h=h, name=os.path.join(d, args[-2 if music else -1]))
+                    log = os.path.join(run, "calls.log")
+                    if os.path.exists(log):
+                        os.unlink(log)
+                    p = self.start(d, args, log, XDG_RUNTIME_DIR=run)
+                    rc, out, err = sr.finish(p, timeout=60)
+                    self.assertEqual((rc, out, err), (0, b"", b""))
+                    self.assertEqual(self.loaded(log), [size, "192000" if music else self.music])
+                    self.assertEqual(os.listdir(run), ["calls.log"], "the private folder is left")
+
+    def test_no_private_folder_runs_the_installed_picture(self):
+        # only music here, TMPDIR no folder, no XDG_RUNTIME_DIR and /tmp
+        # read-only, in a mount namespace of the test's own
+        with workdir() as d, workdir() as run:
+            sr.music(d, seconds=1)
+            log = os.path.join(run, "calls.log")
+            ro = ["unshare", "--user", "--map-root-user", "--mount", "sh", "-c",
+                  'mount -t tmpfs -o ro none /tmp && exec "$@"', "sh"]
+            p = self.start(d, [], log, prefix=ro, TMPDIR=os.path.join(d, "none"), XDG_RUNTIME_DIR=None)
+            rc, out, err = sr.finish(p, timeout=60)
+            self.assertEqual((rc, out, err), (0, b"", b""))
+            self.assertEqual(self.loaded(log), [self.picture, self.music])
+
+    def held(self, cwd, run, name, **extra):
+        """A command with a picture of its own whose show is held before SDL
+        starts, once the show is there; its log."""
+        log = os.path.join(cwd, name + ".log")
+        p = self.start(cwd, ["own.bmp"], log, speed=None, SPY_HOLD=os.path.join(cwd, "never"),
+                       XDG_RUNTIME_DIR=run, **extra)
+        sr.until("the show of " + name, lambda: any(l.startswith("srand") for l in sr.calls(log)), p)
+        return p
+
+    def test_killed_commands_folder_goes_at_the_next_start(self):
+        with sr.workdir() as d, sr.workdir() as run:
+            sr.picture(d, name="own.bmp")
+            killed = self.held(d, run, "killed")
+            with open("/proc/%d/task/%d/children" % (killed.pid, killed.pid)) as f:
+                show = int(f.read().split()[0])
+            running = self.held(d, run, "running")
+            try:
+                folders = {p.pid: [f for f in os.listdir(run) if f.startswith("brindlewock.%d." % p.pid)]
+                           for p in (killed, running)}
+                self.assertEqual([len(f) for f in folders.values()], [1, 1], os.listdir(run))
+                killed.kill()
+                killed.wait()
+                os.kill(show, signal.SIGKILL)
+                sr.finish(killed)
+                self.assertEqual(sorted(os.listdir(run)), sorted(sum(folders.values(), [])))
+                p = self.start(d, ["own.bmp"], os.path.join(d, "next.log"), XDG_RUNTIME_DIR=run)
+                self.assertEqual(sr.finish(p, timeout=60), (0, b"", b""))
+                self.assertEqual(os.listdir(run), folders[running.pid])
+            finally:
+                # each command in a process group of its own with its show
+                for p in (killed, running):
+                    try:
+                        os.killpg(p.pid, signal.SIGKILL)
+                    except ProcessLookupError:
+                        pass
+                    p.communicate()
+
+    def test_signals_end_the_held_show_with_status_0(self):
+        # SIGTERM to the command, and Ctrl-C to the terminal's whole process
+        # group; the held show dies of the SIGTERM it is sent
+        for name, sig, group in (("SIGTERM", signal.SIGTERM, False), ("Ctrl-C", signal.SIGINT, True)):
+            with self.subTest(name), sr.workdir() as d, sr.workdir() as run:
+                sr.picture(d, name="own.bmp")
+                p = self.held(d, run, name)
+                (os.killpg if group else os.kill)(p.pid, sig)
+                rc, out, err = sr.finish(p, timeout=30)
+                self.assertEqual((rc, out, err), (0, b"", b""))
+                self.assertEqual(os.listdir(run), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
