@@ -188,15 +188,18 @@ static bytes sandboxed(const bytes &file, void (*init)(), void (*decode)(const b
 	return {};
 }
 
-// what the answer holds, with SDL's error set to what the decoder said when it failed
+// what the answer holds, with SDL's error set to what the decoder said when
+// it failed; 0 for no answer, SDL's error set already
 static uint64_t said(const bytes &answer)
 {
-	if (answer.size() < sizeof(uint64_t))
+	if (answer.empty())
 		return 0;
 	uint64_t what;
 	memcpy(&what, answer.data(), sizeof what);
 	if (what == saidfailed)
 		SDL_SetError("%.*s", (int)std::min(answer.size() - sizeof what, maxsaid), (const char *)answer.data() + sizeof what);
+	else if (what != saidpicture && what != saidmusic)
+		SDL_SetError("its decoder gave an answer that can't be right");
 	return what;
 }
 
@@ -438,7 +441,7 @@ static SDL_Surface *imunpack(const bytes &a)
 	return p;
 }
 
-SDL_Surface *loadim(const char *file)
+SDL_Surface *imdecoded(const char *file)
 {
 	bytes bytes;
 	if (!slurp(file, bytes))
@@ -447,13 +450,14 @@ SDL_Surface *loadim(const char *file)
 	const char *ext = strrchr(file, '.');
 	imtype = ext ? ext + 1 : nullptr;
 	bytes = sandboxed(bytes, iminit, imdecode);
-	uint64_t what = said(bytes);
-	if (what != saidpicture) {
-		if (what != saidfailed && !bytes.empty())
-			SDL_SetError("its decoder gave an answer that can't be right");
+	if (said(bytes) != saidpicture)
 		return nullptr;
-	}
-	SDL_Surface *loaded = imunpack(bytes);
+	return imunpack(bytes);
+}
+
+SDL_Surface *loadim(const char *file)
+{
+	SDL_Surface *loaded = imdecoded(file);
 	if (!loaded)
 		return nullptr;
 	SDL_Surface *im = SDL_ConvertSurface(loaded, s->format, 0);
@@ -486,12 +490,8 @@ Mix_Chunk *loadmusa(const char *file)
 	if (!slurp(file, bytes))
 		return nullptr;
 	bytes = sandboxed(bytes, musinit, musdecode);
-	uint64_t what = said(bytes);
-	if (what != saidmusic) {
-		if (what != saidfailed && !bytes.empty())
-			SDL_SetError("its decoder gave an answer that can't be right");
+	if (said(bytes) != saidmusic)
 		return nullptr;
-	}
 	// the samples stay for as long as the process: the chunk does not own them
 	size_t n = bytes.size() - sizeof(uint64_t);
 	uint8_t *samples = (uint8_t *)malloc(n ? n : 1);

@@ -16,5 +16,7 @@ constexpr int answerfd = 3;                 // the decoder's answer pipe, its on
 
 // the picture in file, in the screen's format (s->format) with black as its colour key; null when it can't be read, decoded or converted
 SDL_Surface *loadim(const char *file);
+// the picture in file as its decoder leaves it: format, palette, colour key, alpha and pixels; null when it can't be read or decoded
+SDL_Surface *imdecoded(const char *file);
 // the music in file as a sample in the mixer's format; null when it can't be read or decoded
 Mix_Chunk *loadmusa(const char *file);

@@ -15,15 +15,13 @@ START = [
     "SDL_PauseAudio 1",
     "SDL_WM_SetCaption brindlewock (null)",
 ]
+# the picture's decoder runs in a process of its own, which the spy does not
+# log; the show builds the picture from its answer
 PICTURE = [
-    "SDL_RWFromFile galleri.jpg rb",
-    "IMG_LoadTyped_RW 1 jpg -> picture",
+    "SDL_CreateRGBSurface 200 100 24 -> picture",
     "SDL_ConvertSurface picture screenformat 0x0",
     "SDL_SetColorKey 0x1000 black",
     "SDL_FreeSurface picture",
-]
-MUSIC = [
-    "SDL_RWFromFile musa.ogg rb",
 ]
 SHOW = [
     "SDL_Delay 500",
@@ -69,8 +67,7 @@ class Startup(unittest.TestCase):
                 self.assertEqual((rc, out, err), (0, b"", b""))
                 got = self.strip_seed(got, started)
                 loaded = "music" if music else "null"
-                want = START + PICTURE + MUSIC + [
-                    "Mix_LoadWAV_RW 1 -> %s" % loaded,
+                want = START + PICTURE + ["Mix_QuickLoad_RAW -> music"] * music + [
                     "Mix_PlayChannelTimed -1 %s 0 -1" % loaded,
                 ] + SHOW + ["SDL_Quit"]
                 self.assertEqual(got, want)
@@ -85,9 +82,7 @@ class Startup(unittest.TestCase):
             # no picture: status 2 after the video mode was set
             rc, out, err, got, started = spied(d)
             self.assertEqual((rc, out, err), (2, b"", b""))
-            self.assertEqual(self.strip_seed(got, started),
-                             START + ["SDL_RWFromFile galleri.jpg rb",
-                                      "IMG_LoadTyped_RW 1 jpg -> null", "SDL_Quit"])
+            self.assertEqual(self.strip_seed(got, started), START + ["SDL_Quit"])
 
     @unittest.skipIf(sr.SANITIZE, "the sanitizers' allocator can't be failed from outside")
     def test_no_memory_for_the_heat_field_is_status_3(self):

@@ -1,0 +1,112 @@
+// The sandboxed loader against the libraries called in-process: for
+// pictures of every kind the same decoded surface (format, palette, colour
+// key, alpha, pixels) and the same picture in the screen's format, and for
+// music the same samples.
+#include "load.h"
+#include "plain.h"
+#include <SDL_image.h>
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// what conversion and blits read of a surface, bar its pixels
+std::string format(SDL_Surface *p)
+{
+	SDL_PixelFormat *f = p->format;
+	std::ostringstream d;
+	d << p->w << "x" << p->h << " flags " << p->flags << " bpp " << (int)f->BitsPerPixel;
+	for (Uint32 v : { f->Rmask, f->Gmask, f->Bmask, f->Amask, f->colorkey, (Uint32)f->alpha })
+		d << " " << v;
+	for (int i = 0; f->palette && i < f->palette->ncolors; i++) {
+		SDL_Color c = f->palette->colors[i];
+		d << (i ? "," : " palette ") << (c.r << 16 | c.g << 8 | c.b);
+	}
+	return d.str();
+}
+
+// the pixels of a surface, row after row
+std::vector<uint8_t> pixels(SDL_Surface *p)
+{
+	std::vector<uint8_t> v;
+	for (int y = 0; y < p->h; y++) {
+		const uint8_t *row = (const uint8_t *)p->pixels + y * p->pitch;
+		v.insert(v.end(), row, row + p->w * p->format->BytesPerPixel);
+	}
+	return v;
+}
+
+// a 1-second WAV of 8-bit mono samples at 22050 Hz, which the mixer converts
+void wav(const std::string &path)
+{
+	constexpr uint32_t rate = 22050;
+	FILE *f = fopen(path.c_str(), "wb");
+	uint32_t head[] = { 0x46464952, 36 + rate, 0x45564157, 0x20746d66, 16, 1 | 1 << 16, rate, rate, 1 | 8 << 16,
+	                    0x61746164, rate };
+	fwrite(head, sizeof head, 1, f);
+	for (uint32_t i = 0; i < rate; i++)
+		fputc((i * 7 + i / 100) & 255, f);
+	fclose(f);
+}
+
+} // namespace
+
+TEST(Loading, SandboxGivesWhatTheLibrariesGive)
+{
+	char name[] = "/tmp/brindlewock-load-XXXXXX";
+	std::string dir = mkdtemp(name);
+	plainscreen sc;
+	struct {
+		const char *file, *make, *as; // the picture, how convert makes it of a gradient, and as what
+		int bpp;                      // the bits per pixel its decoder gives
+		bool keyed;                   // whether its decoder gives a colour key
+	} pictures[] = {
+		{ "paletted.gif", "-colors 8 -fill black -draw 'rectangle 4,4 12,12' -transparent black", "", 8, true },
+		{ "paletted.png", "-colors 8 -fill black -draw 'rectangle 4,4 12,12' -transparent black", "PNG8:", 8, true },
+		{ "rgb.png", "", "PNG24:", 24, false },
+		{ "alpha.png", "-alpha set -channel A -evaluate multiply 0.5 +channel", "PNG32:", 32, false },
+		{ "photo.jpg", "-quality 80", "", 24, false },
+		{ "rgb.bmp", "", "BMP3:", 24, false },
+		{ "paletted.bmp", "-type palette", "BMP3:", 8, false },
+	};
+	for (auto &pic : pictures) {
+		SCOPED_TRACE(pic.file);
+		std::string path = dir + "/" + pic.file;
+		std::string cmd = "convert -size 40x30 gradient:white-navy " + std::string(pic.make) + " " + pic.as + path;
+		ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+		SDL_Surface *lib = IMG_Load(path.c_str()), *ours = imdecoded(path.c_str());
+		ASSERT_NE(lib, nullptr) << IMG_GetError();
+		ASSERT_NE(ours, nullptr) << SDL_GetError();
+		EXPECT_EQ(lib->format->BitsPerPixel, pic.bpp);
+		EXPECT_EQ((lib->flags & SDL_SRCCOLORKEY) != 0, pic.keyed);
+		EXPECT_EQ(format(ours), format(lib));
+		EXPECT_TRUE(pixels(ours) == pixels(lib));
+		SDL_Surface *want = SDL_ConvertSurface(lib, s->format, 0), *im = loadim(path.c_str());
+		ASSERT_NE(im, nullptr) << SDL_GetError();
+		SDL_SetColorKey(want, SDL_SRCCOLORKEY, SDL_MapRGB(want->format, 0, 0, 0));
+		EXPECT_EQ(format(im), format(want));
+		EXPECT_TRUE(pixels(im) == pixels(want));
+		for (SDL_Surface *p : { lib, ours, want, im })
+			SDL_FreeSurface(p);
+	}
+
+	ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_AUDIO), 0) << SDL_GetError();
+	ASSERT_EQ(Mix_OpenAudio(audiorate, AUDIO_S16LSB, audiochans, audiochunk), 0) << Mix_GetError();
+	wav(dir + "/tone.wav");
+	for (std::string path : { std::string(SOURCEDIR "/assets/musa.ogg"), dir + "/tone.wav" }) {
+		SCOPED_TRACE(path);
+		Mix_Chunk *lib = Mix_LoadWAV_RW(SDL_RWFromFile(path.c_str(), "rb"), 1), *ours = loadmusa(path.c_str());
+		ASSERT_NE(lib, nullptr) << Mix_GetError();
+		ASSERT_NE(ours, nullptr) << SDL_GetError();
+		ASSERT_EQ(ours->alen, lib->alen);
+		EXPECT_EQ(memcmp(ours->abuf, lib->abuf, lib->alen), 0);
+		Mix_FreeChunk(lib);
+	}
+	Mix_CloseAudio();
+	std::filesystem::remove_all(dir);
+}
