@@ -5,6 +5,7 @@ file, answer short or lie) is stopped: in the picture's decoder the show
 ends with status 2, printing nothing, SDL shut down, before its first
 frame; in the music's, the show runs silent to its end with 0. A FIFO in
 the picture's place ends the show the same way, and does not hang it."""
+import fcntl
 import os
 import subprocess
 import sys
@@ -38,19 +39,23 @@ CASES = [(how, file, end, took) for file, end in (("galleri.jpg", (2, None)), ("
 def run(d, how, file):
     """Runs the show, spied on, with the decoder of file misbehaving as how
     says; returns (status, stdout, stderr), the SDL calls and the seconds
-    it took. Its standard input is the file "written", open for writing."""
+    it took. The show is handed the file "written", open for writing, on a
+    descriptor above any the show opens itself."""
     sr.picture(d)
     sr.music(d, seconds=1)
     extra = {"LD_PRELOAD": HOSTILE + " " + sr.SPY, "SPY_LOG": os.path.join(d, "calls.log")}
-    if how == "fifo":
-        os.unlink(os.path.join(d, file))
-        os.mkfifo(os.path.join(d, file))
-    else:
-        extra.update(HOSTILE="%s:%s" % ("picture" if file == "galleri.jpg" else "music", how), HOSTILE_FD="0")
-    with open(os.path.join(d, "written"), "wb") as written:
+    with open(os.path.join(d, "written"), "wb") as f:
+        written = fcntl.fcntl(f.fileno(), fcntl.F_DUPFD, 64)
+        if how == "fifo":
+            os.unlink(os.path.join(d, file))
+            os.mkfifo(os.path.join(d, file))
+        else:
+            extra.update(HOSTILE="%s:%s" % ("picture" if file == "galleri.jpg" else "music", how),
+                         HOSTILE_FD=str(written))
         t = time.time()
-        p = subprocess.Popen([sr.BIN], cwd=d, env=sr.env(speed=SPEED, **extra), stdin=written,
+        p = subprocess.Popen([sr.BIN], cwd=d, env=sr.env(speed=SPEED, **extra), pass_fds=(written,),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        os.close(written)
         ended = sr.finish(p, timeout=60)
     return ended, sr.calls(extra["SPY_LOG"]), time.time() - t
 
