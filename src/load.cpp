@@ -297,6 +297,8 @@ static bool confine()
 	                  SCMP_SYS(close), SCMP_SYS(exit), SCMP_SYS(exit_group),
 	                  SCMP_SYS(sysinfo) })
 		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, call, 0);
+	// the sanitizers' allocator asks which signal stack it is on
+	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(sigaltstack), 1, SCMP_A0(SCMP_CMP_EQ, 0));
 	// abort() signals itself, and nothing else
 	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_EQ, (scmp_datum_t)getpid()));
 	// the answer; what a library prints (or stdio's look at the stream

@@ -106,6 +106,8 @@ TEST(Loading, SandboxGivesWhatTheLibrariesGive)
 		ASSERT_EQ(ours->alen, lib->alen);
 		EXPECT_EQ(memcmp(ours->abuf, lib->abuf, lib->alen), 0);
 		Mix_FreeChunk(lib);
+		free(ours->abuf); // the show's sample does not own its samples
+		Mix_FreeChunk(ours);
 	}
 	Mix_CloseAudio();
 	std::filesystem::remove_all(dir);
