@@ -40,6 +40,7 @@ using bytes = std::vector<uint8_t>;
 constexpr int maxshort = 1 << 16;     // short reads of a file before its decoder is given up ...
 constexpr int64_t maxlack = 1 << 26;  // ... or bytes they lacked: more than a 4096 x 4096 picture holds
 constexpr size_t maxsaid = 200;       // bytes of a decoder's error message passed on
+constexpr int pipesize = 1 << 20;     // bytes the answer's pipe holds at once, as the system allows
 
 // what an answer holds, its first eight bytes
 constexpr uint64_t saidpicture = 1;   // a picture: its head, palette and rows follow
@@ -153,6 +154,8 @@ static bytes sandboxed(const bytes &file, void (*init)(), void (*decode)(const b
 		SDL_SetError("no pipe for the decoder: %s", strerror(errno));
 		return {};
 	}
+	// a larger pipe moves the answer in fewer turns; the default size does too
+	fcntl(p[0], F_SETPIPE_SZ, pipesize);
 	pid_t pid = fork();
 	if (pid == 0)
 		decoder(p[1], file, init, decode);
@@ -379,8 +382,31 @@ static void iminit()
 
 static const char *imtype;            // the file's extension, which names its type, as IMG_Load takes it
 
+// Whether file is a PNG with a chunk ahead of the picture's data that runs
+// past the end of the file. The PNG library allocates and clears a buffer
+// of the length a chunk claims, up to 2 GiB, before it reads the chunk and
+// finds it short; the picture's data would then have to come from past the
+// end, so such a file can only fail, and it is refused before it is decoded.
+static bool pngrunsout(const bytes &file)
+{
+	static const uint8_t sig[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
+	if (file.size() < 8 || memcmp(file.data(), sig, 8) != 0)
+		return false;
+	for (uint64_t at = 8; at + 8 <= file.size();) {
+		const uint8_t *head = file.data() + at;
+		if (memcmp(head + 4, "IDAT", 4) == 0)
+			return false;
+		at += ((uint64_t)head[0] << 24 | head[1] << 16 | head[2] << 8 | head[3]) + 12; // length, type, data and check
+		if (at > file.size())
+			return true;
+	}
+	return false;
+}
+
 static void imdecode(const bytes &file)
 {
+	if (pngrunsout(file))
+		failed("the file is damaged: a chunk runs past its end");
 	SDL_Surface *p = IMG_LoadTyped_RW(guarded(file), 1, (char *)imtype);
 	if (!p)
 		failed(IMG_GetError());
