@@ -31,7 +31,6 @@ extern "C" {
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
-#include <SDL_image.h>
 #include <chrono>
 #include <cerrno>
 #include <csignal>
@@ -451,16 +450,6 @@ static void pickfiles(const char *dir)
 	musf = mus.c_str();
 }
 
-// why a file did not load: that it can't be opened, or what its decoder said
-static const char *why(const char *file, const char *said)
-{
-	FILE *f = fopen(file, "rb");
-	if (!f)
-		return strerror(errno);
-	fclose(f);
-	return said;
-}
-
 // start-up: the show's own steps, on SDL's dummy drivers unless others are
 // asked for, and a failure is told in words
 static void start(unsigned seed)
@@ -491,10 +480,10 @@ static void start(unsigned seed)
 	if (!homfire())
 		fail(exitfail, "no memory for the heat field");
 	if (!homims())
-		fail(exitfail, "can't load the picture \"%s\": %s", imf[0], why(imf[0], IMG_GetError()));
+		fail(exitfail, "can't load the picture \"%s\": %s", imf[0], SDL_GetError());
 	hommusa();
 	if (!musa)
-		fail(exitfail, "can't load the music \"%s\": %s", musf, why(musf, Mix_GetError()));
+		fail(exitfail, "can't load the music \"%s\": %s", musf, SDL_GetError());
 }
 
 // the open outputs and the conversions into them

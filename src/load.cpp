@@ -140,13 +140,12 @@ static bool readby(int fd, uint8_t *p, size_t n, int64_t end)
 	return true;
 }
 
-[[noreturn]] static void decoder(int pipefd, const bytes &file, void (*init)(), void (*decode)(const bytes &));
+[[noreturn]] static void decoder(pid_t show, int pipefd, const bytes &file, void (*init)(), void (*decode)(const bytes &));
 
 // Decodes file's bytes in a sandboxed child with decode, after init; the
 // child's answer, or an empty one with SDL's error set when the child
 // failed, was stopped or gave an answer that can't be right. The answer
-// starts with what it holds (saidpicture, saidmusic or saidfailed) and is
-// padded so that what follows is aligned for any sample.
+// starts with what it holds: saidpicture, saidmusic or saidfailed.
 static bytes sandboxed(const bytes &file, void (*init)(), void (*decode)(const bytes &))
 {
 	int p[2];
@@ -156,9 +155,9 @@ static bytes sandboxed(const bytes &file, void (*init)(), void (*decode)(const b
 	}
 	// a larger pipe moves the answer in fewer turns; the default size does too
 	fcntl(p[0], F_SETPIPE_SZ, pipesize);
-	pid_t pid = fork();
+	pid_t show = getpid(), pid = fork();
 	if (pid == 0)
-		decoder(p[1], file, init, decode);
+		decoder(show, p[1], file, init, decode);
 	close(p[1]);
 	if (pid < 0) {
 		close(p[0]);
@@ -342,7 +341,7 @@ static int64_t addressspace()
 // what the child has plus maxmem: a fixed cap would break the sanitizers'
 // build, which reserves terabytes of address space for its shadow memory
 // at start.
-[[noreturn]] static void decoder(int pipefd, const bytes &file, void (*init)(), void (*decode)(const bytes &))
+[[noreturn]] static void decoder(pid_t show, int pipefd, const bytes &file, void (*init)(), void (*decode)(const bytes &))
 {
 	struct sigaction dfl = {};
 	dfl.sa_handler = SIG_DFL;
@@ -364,7 +363,8 @@ static int64_t addressspace()
 	int64_t space = addressspace();
 	struct rlimit cpu = { maxcpu, maxcpu + 1 }, as = { (rlim_t)(space + maxmem), (rlim_t)(space + maxmem) },
 	              zero = { 0, 0 };
-	ok = ok && getppid() != 1 && space > 0 && setrlimit(RLIMIT_CPU, &cpu) == 0 && setrlimit(RLIMIT_AS, &as) == 0 &&
+	// (a show that ended before its death signal was asked for is no longer the parent)
+	ok = ok && getppid() == show && space > 0 && setrlimit(RLIMIT_CPU, &cpu) == 0 && setrlimit(RLIMIT_AS, &as) == 0 &&
 	     setrlimit(RLIMIT_CORE, &zero) == 0 && setrlimit(RLIMIT_FSIZE, &zero) == 0;
 	// never decode unconfined
 	if (!ok || !confine())

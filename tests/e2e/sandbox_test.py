@@ -26,8 +26,7 @@ CASES = [(how, file, end, took) for file, end in (("galleri.jpg", (2, None)), ("
          for how, took in (
              ("abort", AT_ONCE),
              ("lockfault", AT_ONCE),     # SDL's handlers would wait for the lock for ever
-             # the sanitizers' allocator is slow enough that the CPU time may run out before the memory
-             ("hog", WAIT + AT_ONCE if sr.SANITIZE else AT_ONCE),
+             ("hog", AT_ONCE),
              ("open", AT_ONCE),
              ("write", AT_ONCE),
              ("short", AT_ONCE),

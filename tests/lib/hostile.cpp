@@ -6,8 +6,7 @@
 //   spin       loops for ever without reading
 //   lockfault  takes the lock its allocator needs and faults holding it
 //   deadlock   takes that lock a second time: it waits for ever, using no CPU
-//   hog        allocates and fills memory, a MiB at a time, up to 3 GiB,
-//              then decodes
+//   hog        allocates memory, 64 MiB at a time, up to 3 GiB, then decodes
 //   open       creates "hostile.out" in the current directory, then decodes
 //   write      writes to the descriptor HOSTILE_FD, then decodes
 //   short      answers with fewer bytes than it says, and ends
@@ -16,7 +15,6 @@
 #include "load.h"
 #include <SDL_image.h>
 #include <SDL_mixer.h>
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -26,105 +24,50 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-// The allocator: the next one in line, behind a lock of its own that is
-// taken only once a misbehaviour asks for it. dlsym may allocate while the
-// next one is looked up; that comes from a static pool and is never freed.
+// malloc and free: the next ones in line, behind a lock of their own that
+// is taken only once a misbehaviour asks for it. dlsym may allocate while
+// they are looked up; that comes from a static pool and is never freed.
 static void *(*nextmalloc)(size_t);
-static void *(*nextcalloc)(size_t, size_t);
-static void *(*nextrealloc)(void *, size_t);
 static void (*nextfree)(void *);
 static pthread_mutex_t heap = PTHREAD_MUTEX_INITIALIZER; // not recursive
-static bool locking;
+static bool locking, resolving;
 alignas(16) static char pool[1 << 14];
 static size_t pooled;
 
-static bool inpool(void *p)
-{
-	return (char *)p >= pool && (char *)p < pool + sizeof pool;
-}
-
-static void *frompool(size_t n)
-{
-	n = (n + 15) & ~(size_t)15;
-	if (pooled + n > sizeof pool)
-		return nullptr;
-	pooled += n;
-	return pool + pooled - n;
-}
-
 static bool resolved()
 {
-	static bool resolving;
-	if (!nextfree && !resolving) {
+	if (!nextmalloc && !resolving) {
 		resolving = true;
-		nextmalloc = (void *(*)(size_t))dlsym(RTLD_NEXT, "malloc");
-		nextcalloc = (void *(*)(size_t, size_t))dlsym(RTLD_NEXT, "calloc");
-		nextrealloc = (void *(*)(void *, size_t))dlsym(RTLD_NEXT, "realloc");
 		nextfree = (void (*)(void *))dlsym(RTLD_NEXT, "free");
+		nextmalloc = (void *(*)(size_t))dlsym(RTLD_NEXT, "malloc");
 		resolving = false;
 	}
-	return nextfree != nullptr;
+	return nextmalloc != nullptr;
 }
 
-static void lock()
+extern "C" void *malloc(size_t n)
 {
+	if (!resolved()) {
+		n = (n + 15) & ~(size_t)15;
+		return pooled + n > sizeof pool ? nullptr : (pooled += n, pool + pooled - n);
+	}
 	if (locking)
 		pthread_mutex_lock(&heap);
-}
-
-static void unlock()
-{
+	void *p = nextmalloc(n);
 	if (locking)
 		pthread_mutex_unlock(&heap);
-}
-
-extern "C" {
-
-void *malloc(size_t n)
-{
-	if (!resolved())
-		return frompool(n);
-	lock();
-	void *p = nextmalloc(n);
-	unlock();
 	return p;
 }
 
-void *calloc(size_t n, size_t size)
+extern "C" void free(void *p)
 {
-	if (!resolved())
-		return frompool(n * size); // the pool is all zeros
-	lock();
-	void *p = nextcalloc(n, size);
-	unlock();
-	return p;
-}
-
-void *realloc(void *old, size_t n)
-{
-	if (inpool(old)) {
-		void *p = malloc(n);
-		if (p)
-			memcpy(p, old, std::min(n, (size_t)(pool + sizeof pool - (char *)old)));
-		return p;
-	}
-	if (!resolved())
-		return frompool(n);
-	lock();
-	void *p = nextrealloc(old, n);
-	unlock();
-	return p;
-}
-
-void free(void *p)
-{
-	if (!p || inpool(p) || !resolved())
+	if (!p || ((char *)p >= pool && (char *)p < pool + sizeof pool) || !resolved())
 		return;
-	lock();
+	if (locking)
+		pthread_mutex_lock(&heap);
 	nextfree(p);
-	unlock();
-}
-
+	if (locking)
+		pthread_mutex_unlock(&heap);
 }
 
 static int *volatile wild = (int *)64; // an address nothing is mapped at
@@ -151,12 +94,11 @@ static void misbehave(const char *decoder)
 			pthread_mutex_lock(&heap);
 		*wild = 1;
 	} else if (!strcmp(how, "hog")) {
-		constexpr size_t block = 1 << 20;
+		constexpr size_t block = 64 << 20;
 		for (size_t got = 0; got < ((size_t)3 << 30); got += block) {
 			void **p = (void **)malloc(block);
 			if (!p)
 				return;
-			memset(p, 1, block);
 			*p = hoard;
 			hoard = p;
 		}
