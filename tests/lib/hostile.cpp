@@ -6,7 +6,8 @@
 //   spin       loops for ever without reading
 //   lockfault  takes the lock its allocator needs and faults holding it
 //   deadlock   takes that lock a second time: it waits for ever, using no CPU
-//   hog        allocates memory, 64 MiB at a time, up to 3 GiB, then decodes
+//   hog        allocates memory, 64 MiB at a time, up to 3 GiB, then
+//              decodes; fails when it gets no more
 //   open       creates "hostile.out" in the current directory, then decodes
 //   write      writes to the descriptor HOSTILE_FD, then decodes
 //   short      answers with fewer bytes than it says, and ends
@@ -73,14 +74,14 @@ extern "C" void free(void *p)
 static int *volatile wild = (int *)64; // an address nothing is mapped at
 static void *hoard;                   // what hog allocated, each block pointing to the one before
 
-// misbehaves as HOSTILE asks for decoder ("picture" or "music"); returns
-// when the decoder should then decode as usual
-static void misbehave(const char *decoder)
+// misbehaves as HOSTILE asks for decoder ("picture" or "music"); false
+// when the decoder is to fail, true when it is then to decode as usual
+static bool misbehave(const char *decoder)
 {
 	const char *how = getenv("HOSTILE");
 	size_t n = strlen(decoder);
 	if (!how || strncmp(how, decoder, n) != 0 || how[n] != ':')
-		return;
+		return true;
 	how += n + 1;
 	if (!strcmp(how, "abort")) {
 		abort();
@@ -98,7 +99,7 @@ static void misbehave(const char *decoder)
 		for (size_t got = 0; got < ((size_t)3 << 30); got += block) {
 			void **p = (void **)malloc(block);
 			if (!p)
-				return;
+				return false;
 			*p = hoard;
 			hoard = p;
 		}
@@ -109,12 +110,13 @@ static void misbehave(const char *decoder)
 	} else if (!strcmp(how, "write")) {
 		const char *fd = getenv("HOSTILE_FD");
 		if (fd && write(atoi(fd), "hostile\n", 8) < 0)
-			return;
+			return true;
 	} else if (!strcmp(how, "short") || !strcmp(how, "lie")) {
 		uint64_t claim = !strcmp(how, "lie") ? (uint64_t)1 << 40 : 4096;
 		if (write(answerfd, &claim, sizeof claim) == sizeof claim)
 			syscall(SYS_exit_group, 0);
 	}
+	return true;
 }
 
 template <typename T> static T next(const char *name)
@@ -124,12 +126,14 @@ template <typename T> static T next(const char *name)
 
 extern "C" SDL_Surface *IMG_LoadTyped_RW(SDL_RWops *src, int freesrc, char *type)
 {
-	misbehave("picture");
+	if (!misbehave("picture"))
+		return nullptr;
 	return next<SDL_Surface *(*)(SDL_RWops *, int, char *)>("IMG_LoadTyped_RW")(src, freesrc, type);
 }
 
 extern "C" Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc)
 {
-	misbehave("music");
+	if (!misbehave("music"))
+		return nullptr;
 	return next<Mix_Chunk *(*)(SDL_RWops *, int)>("Mix_LoadWAV_RW")(src, freesrc);
 }
