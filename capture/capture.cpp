@@ -24,7 +24,6 @@
 #include "load.h"
 #include "picture.h"
 
-#include <SDL_image.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -79,16 +78,6 @@ static void progress(int64_t k, int64_t frames, int32_t showtime, double secs)
 	barshown = true;
 }
 
-// why a file did not load: that it can't be opened, or what its decoder said
-static const char *why(const char *file, const char *said)
-{
-	FILE *f = fopen(file, "rb");
-	if (!f)
-		return strerror(errno);
-	fclose(f);
-	return said;
-}
-
 // start-up: the show's own steps, on SDL's dummy drivers unless others are
 // asked for, and a failure is told in words
 static void start(const opts &o)
@@ -119,9 +108,9 @@ static void start(const opts &o)
 	if (!homfire())
 		fail(exitfail, "no memory for the heat field");
 	if (!(ims[0] = loadim(o.picture.c_str())))
-		fail(exitfail, "can't load the picture \"%s\": %s", o.picture.c_str(), why(o.picture.c_str(), IMG_GetError()));
+		fail(exitfail, "can't load the picture \"%s\": %s", o.picture.c_str(), SDL_GetError());
 	if (!(musa = loadmusa(o.music.c_str())))
-		fail(exitfail, "can't load the music \"%s\": %s", o.music.c_str(), why(o.music.c_str(), Mix_GetError()));
+		fail(exitfail, "can't load the music \"%s\": %s", o.music.c_str(), SDL_GetError());
 }
 
 // the frames, each with the music up to its end; returns how many

@@ -57,8 +57,14 @@ class Command(unittest.TestCase):
     def loaded(self, log):
         """The size of the picture and the music the show loaded, from the
         spy's log."""
-        return [l.rsplit(" ", 1)[1] for l in sr.calls(log)
-                if l.startswith("IMG_LoadTyped_RW") or l.startswith("Mix_LoadWAV_RW")]
+        got = []
+        for l in sr.calls(log):
+            w = l.split()
+            if w[0] == "SDL_CreateRGBSurface" and w[-1] == "picture":
+                got.append("%sx%s" % (w[1], w[2]))
+            elif w[0] == "Mix_QuickLoad_RAW" and w[-1] == "music":
+                got.append(w[1])
+        return got
 
     def test_pictures_and_music_of_any_name(self):
         with sr.workdir() as d, sr.workdir() as run:

@@ -1,7 +1,8 @@
 // A library preloaded into the show by the tests: it logs the SDL calls that
 // the show itself makes, with their arguments, to the file named by
 // SPY_LOG, and fails the heat field's allocation when SPY_NOFIELD is set.
-// Calls that SDL's own libraries make to each other are not logged. With
+// Calls that SDL's own libraries make to each other are not logged, nor
+// those of the show's decoder processes, which may open no file. With
 // SPY_HOLD set, the show stops in srand, before SDL is started, until the
 // file SPY_HOLD names exists: a show there dies of any signal. With
 // SPY_HOLDRENAME set, a program stops itself (SIGSTOP) before its first
@@ -21,6 +22,7 @@
 extern "C" void *__libc_calloc(size_t, size_t);
 
 static SDL_Surface *screen, *loaded;
+static pid_t show = getpid();
 
 static bool fromshow(void *ret)
 {
@@ -31,7 +33,7 @@ static bool fromshow(void *ret)
 static void say(const char *fmt, ...)
 {
 	const char *path = getenv("SPY_LOG");
-	if (!path)
+	if (!path || getpid() != show)
 		return;
 	FILE *f = fopen(path, "a");
 	if (!f)
@@ -141,14 +143,15 @@ void SDL_WM_SetCaption(const char *title, const char *icon)
 	real<void (*)(const char *, const char *)>("SDL_WM_SetCaption")(title, icon);
 }
 
-SDL_Surface *IMG_LoadTyped_RW(SDL_RWops *src, int freesrc, char *type)
+SDL_Surface *SDL_CreateRGBSurface(Uint32 flags, int w, int h, int bpp, Uint32 r, Uint32 g, Uint32 b, Uint32 a)
 {
-	loaded = real<SDL_Surface *(*)(SDL_RWops *, int, char *)>("IMG_LoadTyped_RW")(src, freesrc, type);
-	if (loaded)
-		say("IMG_LoadTyped_RW %d %s -> picture %dx%d", freesrc, type ? type : "(null)", loaded->w, loaded->h);
-	else
-		say("IMG_LoadTyped_RW %d %s -> null", freesrc, type ? type : "(null)");
-	return loaded;
+	SDL_Surface *p = real<SDL_Surface *(*)(Uint32, int, int, int, Uint32, Uint32, Uint32, Uint32)>("SDL_CreateRGBSurface")(
+		flags, w, h, bpp, r, g, b, a);
+	if (fromshow(RET)) {
+		loaded = p;
+		say("SDL_CreateRGBSurface %d %d %d -> %s", w, h, bpp, p ? "picture" : "null");
+	}
+	return p;
 }
 
 SDL_Surface *SDL_ConvertSurface(SDL_Surface *src, SDL_PixelFormat *fmt, Uint32 flags)
@@ -175,21 +178,10 @@ void SDL_FreeSurface(SDL_Surface *surface)
 	real<void (*)(SDL_Surface *)>("SDL_FreeSurface")(surface);
 }
 
-SDL_RWops *SDL_RWFromFile(const char *file, const char *mode)
+Mix_Chunk *Mix_QuickLoad_RAW(Uint8 *mem, Uint32 len)
 {
-	SDL_RWops *r = real<SDL_RWops *(*)(const char *, const char *)>("SDL_RWFromFile")(file, mode);
-	if (fromshow(RET))
-		say("SDL_RWFromFile %s %s", file, mode);
-	return r;
-}
-
-Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc)
-{
-	Mix_Chunk *r = real<Mix_Chunk *(*)(SDL_RWops *, int)>("Mix_LoadWAV_RW")(src, freesrc);
-	if (r)
-		say("Mix_LoadWAV_RW %d -> music %u", freesrc, r->alen);
-	else
-		say("Mix_LoadWAV_RW %d -> null", freesrc);
+	Mix_Chunk *r = real<Mix_Chunk *(*)(Uint8 *, Uint32)>("Mix_QuickLoad_RAW")(mem, len);
+	say("Mix_QuickLoad_RAW %u -> %s", len, r ? "music" : "null");
 	return r;
 }
 

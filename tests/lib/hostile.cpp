@@ -1,0 +1,139 @@
+// A library preloaded into the show by the tests: it makes the picture's or
+// the music's decoder misbehave, as HOSTILE says ("picture:abort",
+// "music:spin", ...). The decoders run only in the show's decoder process,
+// so that is where it misbehaves:
+//   abort      abort()
+//   spin       loops for ever without reading
+//   lockfault  takes the lock its allocator needs and faults holding it
+//   deadlock   takes that lock a second time: it waits for ever, using no CPU
+//   hog        allocates memory, 64 MiB at a time, up to 3 GiB, then
+//              decodes; fails when it gets no more
+//   open       creates "hostile.out" in the current directory, then decodes
+//   write      writes to the descriptor HOSTILE_FD, then decodes
+//   short      answers with fewer bytes than it says, and ends
+//   lie        says a terabyte follows, and ends
+// Without HOSTILE it only passes the calls on.
+#include "load.h"
+#include <SDL_image.h>
+#include <SDL_mixer.h>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// malloc and free: the next ones in line, behind a lock of their own that
+// is taken only once a misbehaviour asks for it. dlsym may allocate while
+// they are looked up; that comes from a static pool and is never freed.
+static void *(*nextmalloc)(size_t);
+static void (*nextfree)(void *);
+static pthread_mutex_t heap = PTHREAD_MUTEX_INITIALIZER; // not recursive
+static bool locking, resolving;
+alignas(16) static char pool[1 << 14];
+static size_t pooled;
+
+static bool resolved()
+{
+	if (!nextmalloc && !resolving) {
+		resolving = true;
+		nextfree = (void (*)(void *))dlsym(RTLD_NEXT, "free");
+		nextmalloc = (void *(*)(size_t))dlsym(RTLD_NEXT, "malloc");
+		resolving = false;
+	}
+	return nextmalloc != nullptr;
+}
+
+extern "C" void *malloc(size_t n)
+{
+	if (!resolved()) {
+		n = (n + 15) & ~(size_t)15;
+		return pooled + n > sizeof pool ? nullptr : (pooled += n, pool + pooled - n);
+	}
+	if (locking)
+		pthread_mutex_lock(&heap);
+	void *p = nextmalloc(n);
+	if (locking)
+		pthread_mutex_unlock(&heap);
+	return p;
+}
+
+extern "C" void free(void *p)
+{
+	if (!p || ((char *)p >= pool && (char *)p < pool + sizeof pool) || !resolved())
+		return;
+	if (locking)
+		pthread_mutex_lock(&heap);
+	nextfree(p);
+	if (locking)
+		pthread_mutex_unlock(&heap);
+}
+
+static int *volatile wild = (int *)64; // an address nothing is mapped at
+static void *hoard;                   // what hog allocated, each block pointing to the one before
+
+// misbehaves as HOSTILE asks for decoder ("picture" or "music"); false
+// when the decoder is to fail, true when it is then to decode as usual
+static bool misbehave(const char *decoder)
+{
+	const char *how = getenv("HOSTILE");
+	size_t n = strlen(decoder);
+	if (!how || strncmp(how, decoder, n) != 0 || how[n] != ':')
+		return true;
+	how += n + 1;
+	if (!strcmp(how, "abort")) {
+		abort();
+	} else if (!strcmp(how, "spin")) {
+		for (;;)
+			asm volatile("");
+	} else if (!strcmp(how, "lockfault") || !strcmp(how, "deadlock")) {
+		locking = true;
+		pthread_mutex_lock(&heap);
+		if (!strcmp(how, "deadlock"))
+			pthread_mutex_lock(&heap);
+		*wild = 1;
+	} else if (!strcmp(how, "hog")) {
+		constexpr size_t block = 64 << 20;
+		for (size_t got = 0; got < ((size_t)3 << 30); got += block) {
+			void **p = (void **)malloc(block);
+			if (!p)
+				return false;
+			*p = hoard;
+			hoard = p;
+		}
+	} else if (!strcmp(how, "open")) {
+		int fd = open("hostile.out", O_WRONLY | O_CREAT, 0644);
+		if (fd >= 0)
+			close(fd);
+	} else if (!strcmp(how, "write")) {
+		const char *fd = getenv("HOSTILE_FD");
+		if (fd && write(atoi(fd), "hostile\n", 8) < 0)
+			return true;
+	} else if (!strcmp(how, "short") || !strcmp(how, "lie")) {
+		uint64_t claim = !strcmp(how, "lie") ? (uint64_t)1 << 40 : 4096;
+		if (write(answerfd, &claim, sizeof claim) == sizeof claim)
+			syscall(SYS_exit_group, 0);
+	}
+	return true;
+}
+
+template <typename T> static T next(const char *name)
+{
+	return (T)dlsym(RTLD_NEXT, name);
+}
+
+extern "C" SDL_Surface *IMG_LoadTyped_RW(SDL_RWops *src, int freesrc, char *type)
+{
+	if (!misbehave("picture"))
+		return nullptr;
+	return next<SDL_Surface *(*)(SDL_RWops *, int, char *)>("IMG_LoadTyped_RW")(src, freesrc, type);
+}
+
+extern "C" Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc)
+{
+	if (!misbehave("music"))
+		return nullptr;
+	return next<Mix_Chunk *(*)(SDL_RWops *, int)>("Mix_LoadWAV_RW")(src, freesrc);
+}
