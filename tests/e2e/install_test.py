@@ -170,7 +170,7 @@ class Install(unittest.TestCase):
             folders = ["-DBRINDLEWOCK_INSTALL_GAMESDIR=lib/brindlewock/games/bin",
                        "-DBRINDLEWOCK_INSTALL_DATADIR=share/brindlewock-data"]
             for step in ([CMAKE, "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release", "-DBRINDLEWOCK_TOOLS=OFF",
-                          "-DBRINDLEWOCK_BENCH=OFF", "-DBUILD_TESTING=OFF", *folders],
+                          "-DBRINDLEWOCK_BENCH=OFF", "-DBRINDLEWOCK_WEB=OFF", "-DBUILD_TESTING=OFF", *folders],
                          [CMAKE, "--build", build, "-j2", "--target", "brindlewock", "brindlewock-capture"],
                          [CMAKE, "--install", build, "--prefix", "/usr"]):
                 p = subprocess.run(step, env=dict(os.environ, DESTDIR=dest), capture_output=True, text=True,

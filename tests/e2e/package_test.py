@@ -123,8 +123,10 @@ class Package(unittest.TestCase):
                            SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=raw, SDL_DISKAUDIODELAY="10"))
             try:
                 sr.findwindow(display, p)
-                # show time 29.5 s, when the picture is at rest and opaque
-                time.sleep(max(0.0, (0.5 + 29.5) / SPEED))
+                # show time 29.5 s, counted from the first frame on the
+                # screen, when the picture is at rest and opaque
+                clock = sr.shown(display, p)
+                time.sleep(max(0.0, clock + 29.5 / SPEED - time.time()))
                 rest = sr.screenshot(display)
                 self.assertIsNone(p.poll(), "the show ended before Ctrl-C")
                 os.killpg(p.pid, signal.SIGINT)
