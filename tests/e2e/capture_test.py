@@ -275,54 +275,45 @@ class Capture(unittest.TestCase):
                 self.assertGreater(rms(1.4, 1.9), 1000)
                 self.assertLess(rms(2.2, 2.95), 50)
 
-    def test_raw_whole_show_holds_the_music_exactly_then_silence(self):
-        # the largest --until: every frame, music then silence to the end
+    def test_raw_video_and_wav_hold_the_frames_and_the_music_exactly(self):
+        # every frame of the show, then the largest and scaled shapes: the
+        # music from its first sample at show time 0, as loaded, then silence
         assets(self.d, seconds=0.7)
         mask = os.umask(0o027)
-        try:
-            p = capture(self.d, "--raw", "--fps", "1", "--scale", "1", "--until", "75000", "all.y4m", timeout=120)
-        finally:
-            os.umask(mask)
-        self.assertEqual(p.returncode, 0, p.stderr)
-        self.assertEqual(self.files(), ["all.wav", "all.y4m", "galleri.jpg", "musa.ogg"])
-        # the finished files have the mode any new file gets under the umask
-        for f in ("all.wav", "all.y4m"):
-            self.assertEqual(os.stat(os.path.join(self.d, f)).st_mode & 0o777, 0o640, f)
-        head, frames = y4m(os.path.join(self.d, "all.y4m"))
-        self.assertTrue(head.startswith("YUV4MPEG2 W640 H480 F1:1 ") and " C444" in head, head)
-        self.assertEqual(len(frames), 76)
-        with wave.open(os.path.join(self.d, "all.wav")) as w:
-            self.assertEqual((w.getnchannels(), w.getsampwidth(), w.getframerate()), (2, 2, RATE))
-            self.assertEqual(w.getnframes(), 76 * RATE)
-            data = w.readframes(w.getnframes())
-        n = int(0.7 * RATE)
-        self.assertTrue(data[:4 * n] == music(n))
-        self.assertTrue(data[4 * n:] == bytes(len(data) - 4 * n), "the silence after the music is not silent")
-
-    def test_raw_shapes_and_names(self):
-        assets(self.d, seconds=0.7)
-        # a name without .y4m gets .wav added
-        for args, name, w, h, rate, frames in ((["--fps", "1000", "--until", "5", "--scale", "1"], "big.y4m",
-                                                640, 480, 1000, 6),
+        self.addCleanup(os.umask, mask)
+        for args, name, w, h, rate, frames in ((["--fps", "1", "--until", "75000"], "all.y4m", 640, 480, 1, 76),
+                                               (["--fps", "1000", "--until", "5"], "big.y4m", 640, 480, 1000, 6),
+                                               # a name without .y4m gets .wav added
                                                (["--scale", "2", "--fps", "10", "--until", "500"], "plain",
                                                 1280, 960, 10, 6),
                                                (["--scale", "8", "--until", "0"], "big.y4m", 5120, 3840, 60, 1)):
             with self.subTest(args=args):
-                p = capture(self.d, "--raw", "--seed", "1", *args, name)
+                p = capture(self.d, "--raw", "--seed", "1", "--scale", "1", *args, name, timeout=120)
                 self.assertEqual(p.returncode, 0, p.stderr)
+                wav = os.path.join(self.d, name.replace(".y4m", "") + ".wav")
+                # the finished files have the mode any new file gets under the umask
+                for f in (wav, os.path.join(self.d, name)):
+                    self.assertEqual(os.stat(f).st_mode & 0o777, 0o640, f)
                 head, got = y4m(os.path.join(self.d, name))
-                self.assertTrue(head.startswith("YUV4MPEG2 W%d H%d F%d:1 " % (w, h, rate)), head)
+                self.assertTrue(head.startswith("YUV4MPEG2 W%d H%d F%d:1 " % (w, h, rate)) and " C444" in head, head)
                 self.assertEqual(len(got), frames)
-                with wave.open(os.path.join(self.d, name.replace(".y4m", "") + ".wav")) as wav:
-                    self.assertEqual(wav.getnframes(), frames * RATE // rate)
+                with wave.open(wav) as f:
+                    self.assertEqual((f.getnchannels(), f.getsampwidth(), f.getframerate()), (2, 2, RATE))
+                    self.assertEqual(f.getnframes(), frames * RATE // rate)
+                    data = f.readframes(f.getnframes())
+                n = min(int(0.7 * RATE), len(data) // 4)
+                self.assertTrue(data[:4 * n] == music(n))
+                self.assertTrue(data[4 * n:] == bytes(len(data) - 4 * n), "the silence after the music is not silent")
                 # nearest-neighbour: every s x s block of every plane is one value
                 f, s = got[-1], w // 640
                 for plane in range(3):
                     for y in range(0, h, 97 * s):
                         for x in range(0, w, s * 7):
                             i = plane * w * h + y * w + x
-                            block = {f[i + dy * w + dx] for dy in range(s) for dx in range(s)}
-                            self.assertEqual(block, {f[i]}, (plane, x, y))
+                            self.assertEqual({f[i + dy * w + dx] for dy in range(s) for dx in range(s)}, {f[i]},
+                                             (plane, x, y))
+        self.assertEqual(self.files(), ["all.wav", "all.y4m", "big.wav", "big.y4m", "galleri.jpg", "musa.ogg",
+                                        "plain", "plain.wav"])
 
     def test_same_seed_same_frames_and_videos_wherever_the_files_are_named(self):
         # two frames a second up to 29 s: the fire is lit at 28 s, so the seed shows
@@ -371,34 +362,24 @@ class Capture(unittest.TestCase):
             self.assertEqual((p.returncode, p.stderr), (0, b""))
             self.assertTrue(read(os.path.join(self.d, name)) == read(os.path.join(show, "a.mp4")), name)
 
-    def test_two_captures_to_one_name_each_write_their_own(self):
-        assets(self.d, seconds=0.5)
-        args = ["--raw", "--fps", "10", "--scale", "1", "--until", "1000", "same.y4m"]
-        # the first is held, its files complete, until the second has finished beside it
-        a = self.held("--seed", "1", *args)
-        try:
-            b = capture(self.d, "--seed", "2", *args)
-            self.assertEqual(b.returncode, 0, b.stderr)
-        finally:
-            a.send_signal(signal.SIGCONT)
-        out, err = a.communicate(timeout=60 * SLACK)
-        self.assertEqual(a.returncode, 0, err)
-        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "same.wav", "same.y4m"])
-        self.assertEqual(len(y4m(os.path.join(self.d, "same.y4m"))[1]), 11)
-
-    def test_failed_rename_of_the_video_leaves_the_older_files_as_they_were(self):
-        # held before it renames while the output's name is taken by what
-        # the video can't be renamed over: a folder, or an older file made
-        # immutable (root only); the older WAV beside it, which the WAV is
-        # renamed over first, must be there after as it was
+    def test_held_before_renaming_it_keeps_or_replaces_whole_files(self):
+        # held, its files complete, before it renames them, while another
+        # capture to the same name finishes beside it (each writes its own),
+        # or the name is taken by what the video can't be renamed over: a
+        # folder, or an older file made immutable (root only); the older
+        # WAV, which the WAV is renamed over first, must be there as it was
         assets(self.d, seconds=0.5)
         wav, out = os.path.join(self.d, "x.wav"), os.path.join(self.d, "x.y4m")
-        for taken in ("folder", "immutable file"):
+        args = ["--raw", "--fps", "10", "--scale", "1", "--until", "1000", "x.y4m"]
+        for taken in ("another capture", "folder", "immutable file"):
             with self.subTest(taken=taken):
                 write(wav, b"the older music")
-                p = self.held("--raw", "--fps", "10", "--scale", "1", "--until", "1000", "x.y4m")
+                p = self.held("--seed", "1", *args)
                 try:
-                    if taken == "folder":
+                    if taken == "another capture":
+                        b = capture(self.d, "--seed", "2", *args)
+                        self.assertEqual(b.returncode, 0, b.stderr)
+                    elif taken == "folder":
                         folder("x.y4m")(self.d)
                     else:
                         write(out, b"the older video")
@@ -411,9 +392,14 @@ class Capture(unittest.TestCase):
                     _, err = p.communicate(timeout=60 * SLACK)
                 finally:
                     subprocess.run(["chattr", "-i", out], capture_output=True)
+                self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav", "x.y4m"])
+                if taken == "another capture":
+                    self.assertEqual(p.returncode, 0, err)
+                    self.assertEqual(len(y4m(out)[1]), 11)
+                    os.unlink(out)
+                    continue
                 self.assertEqual(p.returncode, 1, err)
                 self.assertIn(b"x.y4m", err)
-                self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav", "x.y4m"])
                 self.assertEqual(read(wav), b"the older music")
                 if taken == "folder":
                     self.assertEqual(os.listdir(out), ["taken"])
