@@ -1,7 +1,8 @@
 // The default picture and music in assets/, loaded the way the show loads
 // them, and the tools in tools/ that make them.
 #include "brindlewock.h"
-#include <SDL_image.h>
+#include "load.h"
+#include "plain.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,8 +23,7 @@ constexpr double maxbytes = 1.5e6; // the music file's size limit
 
 const std::string assets = SOURCEDIR "/assets/";
 
-// the picture as the show holds it: decoded, converted to 32 bits a pixel
-// (0x00RRGGBB), pixels copied out row by row
+// the picture as the show loads it, its pixels (0x00RRGGBB) row by row
 struct picture {
 	int w = 0, h = 0;
 	std::vector<uint32_t> px;
@@ -31,24 +31,18 @@ struct picture {
 
 picture loadpicture(const std::string &path)
 {
+	plainscreen sc;
 	picture p;
-	SDL_Surface *loaded = IMG_Load(path.c_str());
-	if (!loaded)
+	SDL_Surface *im = loadim(path.c_str());
+	if (!im)
 		return p;
-	SDL_Surface *fmt = SDL_CreateRGBSurface(0, 1, 1, 32, 0xff0000, 0xff00, 0xff, 0);
-	SDL_Surface *conv = SDL_ConvertSurface(loaded, fmt->format, 0);
-	if (conv) {
-		p.w = conv->w;
-		p.h = conv->h;
-		for (int y = 0; y < conv->h; y++) {
-			uint32_t *row = (uint32_t *)((uint8_t *)conv->pixels + y * conv->pitch);
-			for (int x = 0; x < conv->w; x++)
-				p.px.push_back(row[x] & 0xffffff);
-		}
-		SDL_FreeSurface(conv);
+	p.w = im->w;
+	p.h = im->h;
+	for (int y = 0; y < im->h; y++) {
+		uint32_t *row = (uint32_t *)((uint8_t *)im->pixels + y * im->pitch);
+		p.px.insert(p.px.end(), row, row + im->w);
 	}
-	SDL_FreeSurface(fmt);
-	SDL_FreeSurface(loaded);
+	SDL_FreeSurface(im);
 	return p;
 }
 
