@@ -160,11 +160,9 @@ REFUSALS += [
 ]
 REFUSALS += [(name, None, ["--seed", "1", "show.mp4"], getattr(signal, name), 1, ("interrupted",))
              for name in ("SIGINT", "SIGTERM", "SIGHUP")]
-# the pictures that hung, crashed or made a library print end it at once
-REFUSALS += [("picture: " + name, spoil("galleri.jpg", data), OUT, None, 1, ('"galleri.jpg"',))
-             for name, data in [(n, make()) for n, make in damage.HANGING.items()]
-             + [("gif 16384 wide", damage.gifwide()), ("png the PNG library prints about", damage.pngtalks())]]
-
+# damaged pictures are the loader's, the same for the show: one smoke run
+REFUSALS += [("a picture that hung its decoder", spoil("galleri.jpg", damage.cutafterheader()), OUT, None, 1,
+              ('"galleri.jpg"',))]
 
 class Capture(unittest.TestCase):
     def setUp(self):
