@@ -1,5 +1,5 @@
-"""End-to-end tests of brindlewock-capture: the command line, the files it
-writes as ffprobe and a decoder see them, determinism, and its failures."""
+"""End-to-end tests of brindlewock-capture: the files it writes as ffprobe
+and a decoder see them, determinism, and every way it refuses or fails."""
 import json
 import os
 import pty
@@ -14,65 +14,47 @@ import unittest
 import wave
 
 import damage
+import showrun as sr
 
-BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
-BIN = os.path.abspath(os.path.join(BUILDDIR, "brindlewock-capture"))
-SPY = os.path.abspath(os.path.join(BUILDDIR, "tests", "libspy.so"))
-SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
-SLACK = 4 if SANITIZE else 1
+BIN = os.path.abspath(os.path.join(sr.BUILDDIR, "brindlewock-capture"))
+SLACK = sr.SLACK
 RATE = 48000
+KEPT = b"an earlier capture"
 
 
-def env():
+def env(**extra):
     """No display and no SDL drivers asked for: the capture needs neither."""
-    e = dict(os.environ)
-    for k in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "SDL_AUDIODRIVER", "LD_LIBRARY_PATH"):
-        e.pop(k, None)
-    if SANITIZE:
-        e["ASAN_OPTIONS"] = "verify_asan_link_order=0:detect_leaks=0:abort_on_error=0"
-        e["UBSAN_OPTIONS"] = "print_stacktrace=1:halt_on_error=1"
-    return e
+    return sr.env(SDL_VIDEODRIVER=None, SDL_AUDIODRIVER=None, **extra)
 
 
 def capture(cwd, *args, timeout=60):
-    return subprocess.run([BIN, *args], cwd=cwd, env=env(), capture_output=True,
-                          timeout=timeout * SLACK)
+    return subprocess.run([BIN, *args], cwd=cwd, env=env(), capture_output=True, timeout=timeout * SLACK)
 
 
-def music(i):
-    """Sample i of the test music, left and right: distinct, never silent."""
-    return ((i * 37) % 20000) - 10000 + 1, ((i * 53) % 16000) - 8000 + 1
-
-
-def writewav(path, seconds):
-    with wave.open(path, "wb") as w:
-        w.setnchannels(2)
-        w.setsampwidth(2)
-        w.setframerate(RATE)
-        n = int(seconds * RATE)
-        w.writeframes(b"".join(struct.pack("<hh", *music(i)) for i in range(n)))
+def music(n):
+    """The test music's first n samples, left and right: distinct, never silent."""
+    return b"".join(struct.pack("<hh", ((i * 37) % 20000) - 10000 + 1, ((i * 53) % 16000) - 8000 + 1)
+                    for i in range(n))
 
 
 def assets(d, seconds=2.0, ogg=False):
-    """A JPEG picture and music of the given length in d; the music as Ogg
+    """A picture and music of the given length in d; the music as Ogg
     Vorbis, or as a WAV named musa.ogg, which the mixer loads as it is."""
-    subprocess.run(["convert", "-size", "300x200", "gradient:red-yellow", "-fill", "black",
-                    "-draw", "rectangle 100,60 200,140", os.path.join(d, "galleri.jpg")], check=True)
+    sr.picture(d, 300, 200, lambda x, y: (0, 0, 0) if 100 <= x < 200 and 60 <= y < 140 else (255, y, 0))
     if ogg:
-        writewav(os.path.join(d, "m.wav"), seconds)
-        subprocess.run(["oggenc", "-Q", "-o", os.path.join(d, "musa.ogg"), os.path.join(d, "m.wav")],
-                       check=True)
-        os.remove(os.path.join(d, "m.wav"))
-    else:
-        writewav(os.path.join(d, "musa.ogg"), seconds)
+        return sr.music(d, seconds)
+    with wave.open(os.path.join(d, "musa.ogg"), "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        w.writeframes(music(int(seconds * RATE)))
 
 
 def probe(path):
     p = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-show_streams", "-show_format",
                         "-of", "json", path], capture_output=True, check=True, timeout=60)
     j = json.loads(p.stdout)
-    kinds = {s["codec_type"]: s for s in j["streams"]}
-    return kinds, j["format"]
+    return {s["codec_type"]: s for s in j["streams"]}, j["format"]
 
 
 def y4m(path):
@@ -81,9 +63,7 @@ def y4m(path):
         data = f.read()
     end = data.index(b"\n")
     head = data[:end].decode()
-    w = int(next(t[1:] for t in head.split() if t[0] == "W"))
-    h = int(next(t[1:] for t in head.split() if t[0] == "H"))
-    size = w * h * 3
+    size = 3 * int(head.split(" W")[1].split()[0]) * int(head.split(" H")[1].split()[0])
     frames, pos = [], end + 1
     while pos < len(data):
         assert data[pos:pos + 6] == b"FRAME\n", pos
@@ -95,10 +75,94 @@ def y4m(path):
 
 def lumadiff(a, b, w, h):
     """Mean absolute difference of two frames' luma, on a sample of pixels."""
-    step = 13
-    x, y = a[:w * h:step], b[:w * h:step]
+    x, y = a[:w * h:13], b[:w * h:13]
     return sum(abs(p - q) for p, q in zip(x, y)) / len(x)
 
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def ontty(cwd, *args):
+    """Runs a capture with a terminal for its stderr; returns (status, what it printed)."""
+    master, slave = pty.openpty()
+    p = subprocess.Popen([BIN, *args], cwd=cwd, env=env(), stdout=subprocess.DEVNULL, stderr=slave)
+    os.close(slave)
+    out = b""
+    while select.select([master], [], [], 60 * SLACK)[0]:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        out += chunk
+    os.close(master)
+    return p.wait(timeout=30 * SLACK), out.decode(errors="replace")
+
+
+def hide(name):
+    return lambda d: os.rename(os.path.join(d, name), os.path.join(d, name + ".keep"))
+
+
+def spoil(name, data):
+    return lambda d: write(os.path.join(d, name), data)
+
+
+def folder(name):
+    def make(d):
+        os.mkdir(os.path.join(d, name))
+        open(os.path.join(d, name, "taken"), "w").close()
+    return make
+
+
+def underdir(d):
+    """The picture in show/, the music only in the folder above, where --dir
+    must not look for it."""
+    os.mkdir(os.path.join(d, "show"))
+    shutil.move(os.path.join(d, "galleri.jpg"), os.path.join(d, "show"))
+
+
+# Every refusal: (case, set-up, arguments, signal sent once it runs,
+# status, words its one line must have). Each leaves the folder as it was
+# and an earlier show.mp4 untouched.
+OUT = ["--until", "100", "show.mp4"]
+REFUSALS = [("--help", None, ["--help"], None, 0, ("--fps", "--seed", "--scale", "--until", "--raw", "OUTPUT"))]
+REFUSALS += [("bad " + " ".join(a), None, a, None, 2, (w,)) for a, w in (
+    (["--fps", "0", "o.mp4"], "--fps"), (["--fps", "1001", "o.mp4"], "--fps"), (["--fps", "6x", "o.mp4"], "--fps"),
+    (["--seed", "-1", "o.mp4"], "--seed"), (["--seed", "4294967296", "o.mp4"], "--seed"),
+    (["--scale", "0", "o.mp4"], "--scale"), (["--scale", "9", "o.mp4"], "--scale"),
+    (["--until", "75001", "o.mp4"], "--until"), (["--until", "", "o.mp4"], "--until"),
+    (["--bogus", "o.mp4"], "--bogus"), (["--raw=1", "o.mp4"], "--raw=1"), (["o.mp4", "--fps"], "--fps"),
+    ([], "OUTPUT"), (["o.mp4", "p.mp4"], "p.mp4"), (["."], "OUTPUT"))]
+REFUSALS += [
+    ("no picture", hide("galleri.jpg"), OUT, None, 1, ('"galleri.jpg"',)),
+    ("a picture no decoder takes", spoil("galleri.jpg", b"\xff\xd8\xff\xe0 not really a JPEG" * 10), OUT,
+     None, 1, ('"galleri.jpg"',)),
+    ("no music", hide("musa.ogg"), OUT, None, 1, ('"musa.ogg"',)),
+    ("music no decoder takes", spoil("musa.ogg", b"OggS and then nothing a decoder would take" * 10), OUT,
+     None, 1, ('"musa.ogg"',)),
+    ("music cut inside its headers", lambda d: os.truncate(os.path.join(d, "musa.ogg"), 1000), OUT,
+     None, 1, ('"musa.ogg"',)),
+    ("raw, music no decoder takes", spoil("musa.ogg", b"OggS" + bytes(range(256)) * 8), ["--raw", "show.y4m"],
+     None, 1, ('"musa.ogg"',)),
+    ("--dir's music missing", underdir, ["--dir", "show/", *OUT], None, 1, ('"show/musa.ogg"',)),
+    ("--dir that is not there", None, ["--dir", "/nowhere", *OUT], None, 1, ('"/nowhere/galleri.jpg"', "No such file")),
+    ("unwritable video", None, ["--until", "100", "nowhere/show.mp4"], None, 1, ("nowhere/show.mp4",)),
+    ("unwritable raw video", None, ["--until", "100", "--raw", "nowhere/show.y4m"], None, 1, ("nowhere/show.y4m",)),
+    ("the WAV's name taken by a folder", folder("x.wav"), ["--until", "100", "--raw", "x.y4m"], None, 1, ("x.wav",)),
+]
+REFUSALS += [(name, None, ["--seed", "1", "show.mp4"], getattr(signal, name), 1, ("interrupted",))
+             for name in ("SIGINT", "SIGTERM", "SIGHUP")]
+# damaged pictures are the loader's, the same for the show: one smoke run
+REFUSALS += [("a picture that hung its decoder", spoil("galleri.jpg", damage.cutafterheader()), OUT, None, 1,
+              ('"galleri.jpg"',))]
 
 class Capture(unittest.TestCase):
     def setUp(self):
@@ -107,95 +171,93 @@ class Capture(unittest.TestCase):
         self.addCleanup(tmp.cleanup)
         self.d = tmp.name
 
-    def files(self):
-        return sorted(os.listdir(self.d))
+    def files(self, d=None):
+        return sorted(os.listdir(d or self.d))
 
-    def started(self, *args, others=()):
-        """A capture started with args, once it writes temporary files of its
-        own, not among others; returns the process and their names."""
-        p = subprocess.Popen([BIN, *args], cwd=self.d, env=env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        end = time.time() + 30 * SLACK
-        while p.poll() is None and time.time() < end:
-            parts = [f for f in self.files() if f.endswith(".part") and f not in others]
-            if len(parts) == (2 if "--raw" in args else 1):
-                return p, parts
-            time.sleep(0.02)
-        p.kill()
-        p.communicate()
-        self.fail("the capture never wrote its temporary files")
-
+    def started(self, d, *args):
+        """A capture started with args, once it writes its temporary file."""
+        before = self.files(d)
+        p = subprocess.Popen([BIN, *args], cwd=d, env=env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            parts = sr.until("its temporary file", lambda: [f for f in self.files(d)
+                                                            if f.endswith(".part") and f not in before], p, 30)
+        except AssertionError:
+            p.kill()
+            raise
+        self.assertRegex(parts[0], r"^show\.mp4\.......\.part$")
+        return p
 
     def held(self, *args):
         """A capture started with args, once it has stopped itself before it
         renames its finished files (the spy's SPY_HOLDRENAME); send it SIGCONT."""
-        p = subprocess.Popen([BIN, *args], cwd=self.d, env=dict(env(), LD_PRELOAD=SPY, SPY_HOLDRENAME="1"),
+        p = subprocess.Popen([BIN, *args], cwd=self.d, env=env(LD_PRELOAD=sr.SPY, SPY_HOLDRENAME="1"),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        end = time.time() + 60 * SLACK
-        while time.time() < end:
+
+        def stopped():
             with open("/proc/%d/stat" % p.pid) as f:
                 state = f.read().rsplit(")", 1)[1].split()[0]
-            if state == "T":
-                return p
             if state == "Z":
-                break
-            time.sleep(0.02)
-        p.kill()
-        out, err = p.communicate()
-        self.fail("the capture never held before renaming: %r" % err[-2000:])
+                raise AssertionError("the capture ended before it held: %r" % p.communicate()[1][-2000:])
+            return state == "T"
+        sr.until("a capture held before renaming", stopped, None, 60)
+        return p
 
+    def test_refusals_say_why_in_one_line_and_leave_nothing(self):
+        base = os.path.join(self.d, "base")
+        os.mkdir(base)
+        assets(base, ogg=True)
+        write(os.path.join(base, "show.mp4"), KEPT)
+        for case, setup, args, sig, status, words in REFUSALS:
+            with self.subTest(case):
+                d = os.path.join(self.d, str(len(os.listdir(self.d))))
+                shutil.copytree(base, d)
+                if setup:
+                    setup(d)
+                before = self.files(d)
+                t = time.time()
+                if sig:
+                    p = self.started(d, *args)
+                    p.send_signal(sig)
+                    out, err = p.communicate(timeout=30 * SLACK)
+                    p = subprocess.CompletedProcess(args, p.returncode, out, err)
+                else:
+                    p = capture(d, *args, timeout=10)
+                self.assertEqual(p.returncode, status, p.stderr)
+                said = (p.stdout if status == 0 else p.stderr).decode()
+                if status:
+                    self.assertTrue(said.startswith("brindlewock-capture: "), said)
+                    self.assertEqual(said.count("\n"), 1, said)
+                    if not sig:
+                        self.assertLess(time.time() - t, 5 * SLACK)
+                for w in words:
+                    self.assertIn(w, said)
+                self.assertEqual(self.files(d), before)
+                self.assertEqual(read(os.path.join(d, "show.mp4")), KEPT)
 
-class CommandLine(Capture):
-    def test_help_documents_every_option(self):
-        p = capture(self.d, "--help")
-        self.assertEqual(p.returncode, 0)
-        out = p.stdout.decode()
-        for opt in ("--fps", "--seed", "--scale", "--until", "--raw", "OUTPUT"):
-            self.assertIn(opt, out)
-        self.assertEqual(self.files(), [])
-
-    def test_bad_command_lines_say_why_with_status_2(self):
-        assets(self.d)
-        for args, word in ((["--fps", "0", "o.mp4"], "--fps"), (["--fps", "1001", "o.mp4"], "--fps"),
-                           (["--fps", "6x", "o.mp4"], "--fps"), (["--seed", "-1", "o.mp4"], "--seed"),
-                           (["--seed", "4294967296", "o.mp4"], "--seed"),
-                           (["--scale", "0", "o.mp4"], "--scale"), (["--scale", "9", "o.mp4"], "--scale"),
-                           (["--until", "75001", "o.mp4"], "--until"), (["--until", "", "o.mp4"], "--until"),
-                           (["--bogus", "o.mp4"], "--bogus"), (["--raw=1", "o.mp4"], "--raw=1"),
-                           (["o.mp4", "--fps"], "--fps"),
-                           ([], "OUTPUT"), (["o.mp4", "p.mp4"], "p.mp4"), (["."], "OUTPUT")):
-            with self.subTest(args=args):
-                p = capture(self.d, *args)
-                self.assertEqual(p.returncode, 2)
-                err = p.stderr.decode()
-                self.assertTrue(err.startswith("brindlewock-capture: "), err)
-                self.assertEqual(err.count("\n"), 1, err)
-                self.assertIn(word, err)
-        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg"])
-
-
-class Video(Capture):
-    def test_short_capture_as_ffprobe_sees_it(self):
+    def test_video_as_ffprobe_sees_it_and_a_progress_bar_only_on_a_terminal(self):
         # music shorter than the capture: the rest is silence, the track as long as the video
         assets(self.d, seconds=2.0, ogg=True)
+        out = os.path.join(self.d, "show.mp4")
         for args, w, h, fps, frames in ((["--until", "3000"], 1280, 960, 60, 181),
                                         (["--until", "3000", "--fps", "25", "--scale", "1"], 640, 480, 25, 76),
                                         (["--until", "990", "--fps", "30", "--scale", "3"], 1920, 1440, 30, 31)):
             with self.subTest(args=args):
-                out = os.path.join(self.d, "show.mp4")
-                p = capture(self.d, "--seed", "3", *args, "show.mp4")
-                self.assertEqual(p.returncode, 0, p.stderr)
-                self.assertEqual(p.stderr, b"")  # not a terminal: no progress bar
+                if fps == 60:
+                    status, text = ontty(self.d, "--seed", "3", *args, "show.mp4")
+                    self.assertEqual(status, 0, text)
+                    for word in ("181/181 frames", "fps", "left", "seed 3"):
+                        self.assertIn(word, text)
+                else:
+                    p = capture(self.d, "--seed", "3", *args, "show.mp4")
+                    self.assertEqual((p.returncode, p.stderr), (0, b""))  # not a terminal: no progress bar
                 s, f = probe(out)
                 v, a = s["video"], s["audio"]
                 self.assertIn("mp4", f["format_name"])
-                self.assertEqual(v["codec_name"], "h264")
-                self.assertEqual(v["pix_fmt"], "yuv420p")
-                self.assertEqual((v["width"], v["height"]), (w, h))
-                self.assertEqual(v["r_frame_rate"], "%d/1" % fps)
+                self.assertEqual((v["codec_name"], v["pix_fmt"], v["width"], v["height"], v["r_frame_rate"]),
+                                 ("h264", "yuv420p", w, h, "%d/1" % fps))
                 self.assertEqual(int(v["nb_read_frames"]), frames)
                 self.assertAlmostEqual(float(v["duration"]), frames / fps, delta=0.002)
-                self.assertEqual(a["codec_name"], "aac")
-                self.assertEqual((int(a["sample_rate"]), a["channels"]), (RATE, 2))
+                self.assertEqual((a["codec_name"], int(a["sample_rate"]), a["channels"]), ("aac", RATE, 2))
                 self.assertAlmostEqual(float(a["duration"]), frames / fps, delta=0.005)
                 self.assertAlmostEqual(float(a.get("start_time", 0)), 0, delta=0.001)
                 self.assertAlmostEqual(float(v.get("start_time", 0)), 0, delta=0.001)
@@ -211,55 +273,57 @@ class Video(Capture):
                 self.assertGreater(rms(1.4, 1.9), 1000)
                 self.assertLess(rms(2.2, 2.95), 50)
 
-    def test_raw_stream_and_wav_hold_the_frames_and_the_music_exactly(self):
+    def test_raw_video_and_wav_hold_the_frames_and_the_music_exactly(self):
+        # every frame of the show, then the largest and scaled shapes: the
+        # music from its first sample at show time 0, as loaded, then silence
         assets(self.d, seconds=0.7)
         mask = os.umask(0o027)
-        try:
-            p = capture(self.d, "--raw", "--fps", "10", "--scale", "2", "--until", "1000", "--seed", "1", "out.y4m")
-        finally:
-            os.umask(mask)
-        self.assertEqual(p.returncode, 0, p.stderr)
-        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "out.wav", "out.y4m"])
-        # the finished files have the mode any new file gets under the umask
-        for f in ("out.wav", "out.y4m"):
-            self.assertEqual(os.stat(os.path.join(self.d, f)).st_mode & 0o777, 0o640, f)
-        head, frames = y4m(os.path.join(self.d, "out.y4m"))
-        self.assertTrue(head.startswith("YUV4MPEG2 W1280 H960 F10:1 "), head)
-        self.assertIn(" C444", head)
-        self.assertEqual(len(frames), 11)
-        # nearest-neighbour: every 2 x 2 block of every plane is one value
-        f = frames[5]
-        for plane in range(3):
-            base = plane * 1280 * 960
-            for y in range(0, 960, 97 * 2):
-                for x in range(0, 1280, 2):
-                    i = base + y * 1280 + x
-                    self.assertEqual({f[i], f[i + 1], f[i + 1280], f[i + 1281]}, {f[i]}, (plane, x, y))
-        # the music from its first sample at show time 0, as loaded, then silence,
-        # for exactly as long as the 11 frames last
-        with wave.open(os.path.join(self.d, "out.wav")) as w:
-            self.assertEqual((w.getnchannels(), w.getsampwidth(), w.getframerate()), (2, 2, RATE))
-            self.assertEqual(w.getnframes(), 11 * RATE // 10)
-            data = w.readframes(w.getnframes())
-        n = int(0.7 * RATE)
-        want = b"".join(struct.pack("<hh", *music(i)) for i in range(n))
-        self.assertTrue(data[:4 * n] == want)
-        self.assertEqual(data[4 * n:], bytes(len(data) - 4 * n))
-        # a name without .y4m gets .wav added
-        p = capture(self.d, "--raw", "--until", "0", "--scale", "1", "plain")
-        self.assertEqual(p.returncode, 0, p.stderr)
-        self.assertIn("plain.wav", self.files())
-        self.assertEqual(len(y4m(os.path.join(self.d, "plain"))[1]), 1)
+        self.addCleanup(os.umask, mask)
+        for args, name, w, h, rate, frames in ((["--fps", "1", "--until", "75000"], "all.y4m", 640, 480, 1, 76),
+                                               (["--fps", "1000", "--until", "5"], "big.y4m", 640, 480, 1000, 6),
+                                               # a name without .y4m gets .wav added
+                                               (["--scale", "2", "--fps", "10", "--until", "500"], "plain",
+                                                1280, 960, 10, 6),
+                                               (["--scale", "8", "--until", "0"], "big.y4m", 5120, 3840, 60, 1)):
+            with self.subTest(args=args):
+                p = capture(self.d, "--raw", "--seed", "1", "--scale", "1", *args, name, timeout=120)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                wav = os.path.join(self.d, name.replace(".y4m", "") + ".wav")
+                # the finished files have the mode any new file gets under the umask
+                for f in (wav, os.path.join(self.d, name)):
+                    self.assertEqual(os.stat(f).st_mode & 0o777, 0o640, f)
+                head, got = y4m(os.path.join(self.d, name))
+                self.assertTrue(head.startswith("YUV4MPEG2 W%d H%d F%d:1 " % (w, h, rate)) and " C444" in head, head)
+                self.assertEqual(len(got), frames)
+                with wave.open(wav) as f:
+                    self.assertEqual((f.getnchannels(), f.getsampwidth(), f.getframerate()), (2, 2, RATE))
+                    self.assertEqual(f.getnframes(), frames * RATE // rate)
+                    data = f.readframes(f.getnframes())
+                n = min(int(0.7 * RATE), len(data) // 4)
+                self.assertTrue(data[:4 * n] == music(n))
+                self.assertTrue(data[4 * n:] == bytes(len(data) - 4 * n), "the silence after the music is not silent")
+                # nearest-neighbour: every s x s block of every plane is one value
+                f, s = got[-1], w // 640
+                for plane in range(3):
+                    for y in range(0, h, 97 * s):
+                        for x in range(0, w, s * 7):
+                            i = plane * w * h + y * w + x
+                            self.assertEqual({f[i + dy * w + dx] for dy in range(s) for dx in range(s)}, {f[i]},
+                                             (plane, x, y))
+        self.assertEqual(self.files(), ["all.wav", "all.y4m", "big.wav", "big.y4m", "galleri.jpg", "musa.ogg",
+                                        "plain", "plain.wav"])
 
-    def test_same_seed_same_frames_and_the_video_shows_them(self):
+    def test_same_seed_same_frames_and_videos_wherever_the_files_are_named(self):
         # two frames a second up to 29 s: the fire is lit at 28 s, so the seed shows
-        assets(self.d, seconds=1.0)
+        show = os.path.join(self.d, "show")
+        os.mkdir(show)
+        assets(show, seconds=1.0)
         opts = ["--fps", "2", "--scale", "1", "--until", "29000"]
         runs = {}
         for name, seed in (("a.y4m", "7"), ("b.y4m", "7"), ("c.y4m", "8")):
-            p = capture(self.d, "--raw", "--seed", seed, *opts, name, timeout=120)
+            p = capture(show, "--raw", "--seed", seed, *opts, name, timeout=120)
             self.assertEqual(p.returncode, 0, p.stderr)
-            runs[name] = y4m(os.path.join(self.d, name))[1]
+            runs[name] = y4m(os.path.join(show, name))[1]
         a, b, c = runs["a.y4m"], runs["b.y4m"], runs["c.y4m"]
         self.assertEqual(len(a), 59)
         for k in range(59):
@@ -267,19 +331,14 @@ class Video(Capture):
         # another seed: the same frames until the first that shows the fire
         # (the frame at 28500 ms shows what the steps of the frame at 28000 seeded)
         self.assertTrue(all(a[k] == c[k] for k in range(57)))
-        self.assertFalse(a[57] == c[57])
-        self.assertFalse(a[58] == c[58])
+        self.assertFalse(a[57] == c[57] or a[58] == c[58])
         # the video: each decoded frame is nearest to the raw frame of its number
-        p = capture(self.d, "--seed", "7", *opts, "a.mp4", timeout=120)
+        p = capture(show, "--seed", "7", *opts, "a.mp4", timeout=120)
         self.assertEqual(p.returncode, 0, p.stderr)
-        dec = subprocess.run(["ffmpeg", "-v", "error", "-i", os.path.join(self.d, "a.mp4"), "-f", "rawvideo",
+        dec = subprocess.run(["ffmpeg", "-v", "error", "-i", os.path.join(show, "a.mp4"), "-f", "rawvideo",
                               "-pix_fmt", "yuv444p", "-"], capture_output=True, check=True).stdout
         size = 640 * 480 * 3
         self.assertEqual(len(dec), 59 * size)
-        p = capture(self.d, "--seed", "7", *opts, "again.mp4", timeout=120)
-        self.assertEqual(p.returncode, 0, p.stderr)
-        with open(os.path.join(self.d, "a.mp4"), "rb") as f1, open(os.path.join(self.d, "again.mp4"), "rb") as f2:
-            self.assertTrue(f1.read() == f2.read(), "two videos under the same seed differ")
         for k in range(0, 59, 3):
             got = dec[k * size:(k + 1) * size]
             d = lumadiff(got, a[k], 640, 480)
@@ -287,239 +346,64 @@ class Video(Capture):
             for j in (k - 1, k + 1):
                 if 0 <= j < 59:
                     self.assertLess(d, lumadiff(got, a[j], 640, 480), (k, j))
-
-    def test_progress_bar_on_a_terminal(self):
-        assets(self.d)
-        master, slave = pty.openpty()
-        p = subprocess.Popen([BIN, "--until", "500", "--seed", "4", "o.mp4"], cwd=self.d, env=env(),
-                             stdout=subprocess.DEVNULL, stderr=slave)
-        os.close(slave)
-        out = b""
-        while True:
-            r, _, _ = select.select([master], [], [], 30 * SLACK)
-            if not r:
-                break
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            out += chunk
-        os.close(master)
-        self.assertEqual(p.wait(timeout=30 * SLACK), 0)
-        text = out.decode(errors="replace")
-        self.assertIn("31/31 frames", text)
-        self.assertIn("fps", text)
-        self.assertIn("left", text)
-        self.assertIn("seed 4", text)
-
-
-class Failures(Capture):
-    def check(self, p, *words):
-        self.assertEqual(p.returncode, 1, p.stderr)
-        err = p.stderr.decode()
-        self.assertTrue(err.startswith("brindlewock-capture: "), err)
-        self.assertEqual(err.count("\n"), 1, err)
-        for w in words:
-            self.assertIn(w, err)
-
-    def test_missing_or_bad_files_leave_no_output(self):
-        assets(self.d)
-        old = os.path.join(self.d, "show.mp4")
-        with open(old, "w") as f:
-            f.write("an earlier capture")
-        pic = os.path.join(self.d, "galleri.jpg")
-        mus = os.path.join(self.d, "musa.ogg")
-        os.rename(pic, pic + ".keep")
-        self.check(capture(self.d, "show.mp4"), '"galleri.jpg"')
-        with open(pic, "wb") as f:
-            f.write(b"\xff\xd8\xff\xe0 not really a JPEG" * 10)
-        self.check(capture(self.d, "show.mp4"), '"galleri.jpg"')
-        os.replace(pic + ".keep", pic)
-        os.rename(mus, mus + ".keep")
-        self.check(capture(self.d, "show.mp4"), '"musa.ogg"')
-        with open(mus, "wb") as f:
-            f.write(b"OggS and then nothing an Ogg Vorbis decoder would take" * 10)
-        self.check(capture(self.d, "show.mp4"), '"musa.ogg"')
-        self.check(capture(self.d, "--raw", "show.y4m"), '"musa.ogg"')
-        with open(old) as f:
-            self.assertEqual(f.read(), "an earlier capture")
-        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "musa.ogg.keep", "show.mp4"])
-
-    def test_unwritable_output(self):
-        assets(self.d)
-        self.check(capture(self.d, "--until", "100", "nowhere/show.mp4"), "nowhere/show.mp4")
-        self.check(capture(self.d, "--until", "100", "--raw", "nowhere/show.y4m"), "nowhere/show.y4m")
-        # the raw video can be written, its WAV not given its name: neither is left
-        os.mkdir(os.path.join(self.d, "x.wav"))
-        open(os.path.join(self.d, "x.wav", "taken"), "w").close()
-        self.check(capture(self.d, "--until", "100", "--raw", "x.y4m"), "x.wav")
-        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav"])
-
-    def test_interrupted_or_hung_up_capture_leaves_nothing(self):
-        assets(self.d)
-        for name, sig in (("SIGINT", signal.SIGINT), ("SIGTERM", signal.SIGTERM), ("SIGHUP", signal.SIGHUP)):
-            with self.subTest(signal=name):
-                p, parts = self.started("--seed", "1", "show.mp4")
-                self.assertRegex(parts[0], r"^show\.mp4\.......\.part$")
-                p.send_signal(sig)
-                out, err = p.communicate(timeout=30 * SLACK)
-                self.assertEqual(p.returncode, 1, err)
-                self.assertIn(b"interrupted", err)
-                self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg"])
-
-    def test_two_captures_to_one_name_each_write_their_own(self):
-        assets(self.d, seconds=0.5)
-        args = ["--raw", "--fps", "10", "--scale", "1", "--until", "1000", "same.y4m"]
-        # the first is held, its files complete, until the second has
-        # finished beside it
-        a = self.held("--seed", "1", *args)
-        try:
-            b = subprocess.Popen([BIN, "--seed", "2", *args], cwd=self.d, env=env(),
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            out, err = b.communicate(timeout=60 * SLACK)
-            self.assertEqual(b.returncode, 0, err)
-        finally:
-            a.send_signal(signal.SIGCONT)
-        out, err = a.communicate(timeout=60 * SLACK)
-        self.assertEqual(a.returncode, 0, err)
-        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "same.wav", "same.y4m"])
-        self.assertEqual(len(y4m(os.path.join(self.d, "same.y4m"))[1]), 11)
-
-class Dir(Capture):
-    check = Failures.check
-
-    def test_dir_names_the_files_and_output_stays_where_typed(self):
-        # the picture and music in show/, the capture typed in the folder above
-        show = os.path.join(self.d, "show")
-        os.mkdir(show)
-        assets(show)
-        args = ["--seed", "5", "--fps", "10", "--scale", "1", "--until", "1000"]
-        p = capture(self.d, *args, "--dir", "show", "out.mp4")
-        self.assertEqual((p.returncode, p.stderr), (0, b""))
-        p = capture(show, *args, "in.mp4")
-        self.assertEqual((p.returncode, p.stderr), (0, b""))
-        with open(os.path.join(self.d, "out.mp4"), "rb") as a, open(os.path.join(show, "in.mp4"), "rb") as b:
-            self.assertEqual(a.read(), b.read())
-        # the folder's files are the ones read, even where the current
-        # directory has its own; a failure names the path tried
-        os.rename(os.path.join(show, "musa.ogg"), os.path.join(self.d, "musa.ogg"))
-        self.check(capture(self.d, *args, "--dir", "show/", "again.mp4"), '"show/musa.ogg"')
-        self.check(capture(self.d, *args, "--dir", self.d + "/nowhere", "again.mp4"),
-                   '"%s/nowhere/galleri.jpg"' % self.d, "No such file")
-        self.assertEqual(self.files(), ["musa.ogg", "out.mp4", "show"])
-        # --picture and --music: files of any name, over --dir's
+        # the same video again from the folder above, by --dir, and by
+        # --picture and --music with files of any name, over --dir's;
+        # the output stays where it was typed
         odd = os.path.join(self.d, "Bilder för mig")
         os.mkdir(odd)
         shutil.copy(os.path.join(show, "galleri.jpg"), os.path.join(odd, "-kät ☃.jpg"))
-        os.rename(os.path.join(self.d, "musa.ogg"), os.path.join(odd, "sång -1.ogg"))
-        p = capture(self.d, *args, "--dir", "nowhere", "--picture", "Bilder för mig/-kät ☃.jpg",
-                    "--music", os.path.join(odd, "sång -1.ogg"), "named.mp4")
-        self.assertEqual((p.returncode, p.stderr), (0, b""))
-        with open(os.path.join(self.d, "out.mp4"), "rb") as a, open(os.path.join(self.d, "named.mp4"), "rb") as b:
-            self.assertEqual(a.read(), b.read())
+        shutil.copy(os.path.join(show, "musa.ogg"), os.path.join(odd, "sång -1.ogg"))
+        for name, where in (("dir.mp4", ["--dir", "show"]),
+                            ("named.mp4", ["--dir", "nowhere", "--picture", "Bilder för mig/-kät ☃.jpg",
+                                           "--music", os.path.join(odd, "sång -1.ogg")])):
+            p = capture(self.d, "--seed", "7", *opts, *where, name, timeout=120)
+            self.assertEqual((p.returncode, p.stderr), (0, b""))
+            self.assertTrue(read(os.path.join(self.d, name)) == read(os.path.join(show, "a.mp4")), name)
 
-
-class Damaged(Capture):
-    check = Failures.check
-
-    def test_damaged_picture_or_music_ends_it_at_once(self):
-        assets(self.d, seconds=1.0, ogg=True)
-        pic = os.path.join(self.d, "galleri.jpg")
-        mus = os.path.join(self.d, "musa.ogg")
-        with open(pic, "rb") as f:
-            good = f.read()
-        cases = {name: make() for name, make in damage.HANGING.items()}
-        cases["gif 16384 wide"] = damage.gifwide()
-        cases["png the PNG library prints about"] = damage.pngtalks()
-        for name, data in cases.items():
-            with self.subTest(picture=name):
-                with open(pic, "wb") as f:
-                    f.write(data)
-                t = time.time()
-                self.check(capture(self.d, "--until", "100", "show.mp4", timeout=5), '"galleri.jpg"')
-                self.assertLess(time.time() - t, 5 * SLACK)
-        with open(pic, "wb") as f:
-            f.write(good)
-        with open(mus, "rb") as f:
-            ogg = f.read()
-        with open(mus, "wb") as f:
-            f.write(ogg[:1000])   # cut inside its headers
-        self.check(capture(self.d, "--until", "100", "show.mp4"), '"musa.ogg"')
-        self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg"])
-
-
-class Edges(Capture):
-    def test_short_music_over_the_whole_show_is_padded_with_silence(self):
-        # the largest --until: every frame of the show, music then silence to its end
-        assets(self.d, seconds=0.7)
-        p = capture(self.d, "--raw", "--fps", "1", "--scale", "1", "--until", "75000", "--seed", "2", "all.y4m",
-                    timeout=120)
-        self.assertEqual(p.returncode, 0, p.stderr)
-        head, frames = y4m(os.path.join(self.d, "all.y4m"))
-        self.assertTrue(head.startswith("YUV4MPEG2 W640 H480 F1:1 "), head)
-        self.assertEqual(len(frames), 76)
-        with wave.open(os.path.join(self.d, "all.wav")) as w:
-            self.assertEqual(w.getnframes(), 76 * RATE)
-            data = w.readframes(w.getnframes())
-        n = int(0.7 * RATE)
-        self.assertTrue(data[:4 * n] == b"".join(struct.pack("<hh", *music(i)) for i in range(n)))
-        self.assertTrue(data[4 * n:] == bytes(len(data) - 4 * n), "the silence after the music is not silent")
-
-    def test_largest_fps_and_scale_give_output_of_their_shape(self):
-        assets(self.d, seconds=0.7)
-        for args, w, h, rate, frames in ((["--fps", "1000", "--until", "5", "--scale", "1"], 640, 480, 1000, 6),
-                                         (["--scale", "8", "--until", "0"], 5120, 3840, 60, 1)):
-            with self.subTest(args=args):
-                p = capture(self.d, "--raw", *args, "big.y4m")
-                self.assertEqual(p.returncode, 0, p.stderr)
-                head, got = y4m(os.path.join(self.d, "big.y4m"))
-                self.assertTrue(head.startswith("YUV4MPEG2 W%d H%d F%d:1 " % (w, h, rate)), head)
-                self.assertEqual(len(got), frames)
-                with wave.open(os.path.join(self.d, "big.wav")) as wav:
-                    self.assertEqual(wav.getnframes(), frames * RATE // rate)
-
-    def test_failed_rename_of_the_video_leaves_the_older_files_as_they_were(self):
-        # held before it renames while the output's name is taken by what
-        # the video can't be renamed over: a folder, or an older file made
-        # immutable (root only); the older WAV beside it, which the WAV is
-        # renamed over first, must be there after as it was
+    def test_held_before_renaming_it_keeps_or_replaces_whole_files(self):
+        # held, its files complete, before it renames them, while another
+        # capture to the same name finishes beside it (each writes its own),
+        # or the name is taken by what the video can't be renamed over: a
+        # folder, or an older file made immutable (root only); the older
+        # WAV, which the WAV is renamed over first, must be there as it was
         assets(self.d, seconds=0.5)
-        wav = os.path.join(self.d, "x.wav")
-        for taken in ("folder", "immutable file"):
+        wav, out = os.path.join(self.d, "x.wav"), os.path.join(self.d, "x.y4m")
+        args = ["--raw", "--fps", "10", "--scale", "1", "--until", "1000", "x.y4m"]
+        for taken in ("another capture", "folder", "immutable file"):
             with self.subTest(taken=taken):
-                with open(wav, "wb") as f:
-                    f.write(b"the older music")
-                p = self.held("--raw", "--fps", "10", "--scale", "1", "--until", "1000", "x.y4m")
-                out = os.path.join(self.d, "x.y4m")
+                write(wav, b"the older music")
+                p = self.held("--seed", "1", *args)
                 try:
-                    if taken == "folder":
-                        os.mkdir(out)
-                        open(os.path.join(out, "taken"), "w").close()
+                    if taken == "another capture":
+                        b = capture(self.d, "--seed", "2", *args)
+                        self.assertEqual(b.returncode, 0, b.stderr)
+                    elif taken == "folder":
+                        folder("x.y4m")(self.d)
                     else:
-                        with open(out, "wb") as f:
-                            f.write(b"the older video")
+                        write(out, b"the older video")
                         if subprocess.run(["chattr", "+i", out], capture_output=True).returncode != 0:
                             os.unlink(out)
                             self.skipTest("chattr +i is not allowed here")
                 finally:
                     p.send_signal(signal.SIGCONT)
                 try:
-                    out_, err = p.communicate(timeout=60 * SLACK)
+                    _, err = p.communicate(timeout=60 * SLACK)
                 finally:
                     subprocess.run(["chattr", "-i", out], capture_output=True)
+                self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav", "x.y4m"])
+                if taken == "another capture":
+                    self.assertEqual(p.returncode, 0, err)
+                    self.assertEqual(len(y4m(out)[1]), 11)
+                    os.unlink(out)
+                    continue
                 self.assertEqual(p.returncode, 1, err)
                 self.assertIn(b"x.y4m", err)
-                self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav", "x.y4m"])
-                with open(wav, "rb") as f:
-                    self.assertEqual(f.read(), b"the older music")
+                self.assertEqual(read(wav), b"the older music")
                 if taken == "folder":
                     self.assertEqual(os.listdir(out), ["taken"])
                     shutil.rmtree(out)
                 else:
-                    with open(out, "rb") as f:
-                        self.assertEqual(f.read(), b"the older video")
+                    self.assertEqual(read(out), b"the older video")
 
 
 if __name__ == "__main__":

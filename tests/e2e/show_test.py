@@ -154,16 +154,15 @@ class Runs(unittest.TestCase):
 
 
 def heard(raw):
-    """Frames of the disk driver's output from the first loud one on."""
+    """The disk driver's output, left and right, from the first loud frame on."""
     pcm = array.array("h")
-    if not os.path.exists(raw):
-        return 0
-    with open(raw, "rb") as f:
-        data = f.read()
-    pcm.frombytes(data[:len(data) // 4 * 4])
+    if os.path.exists(raw):
+        with open(raw, "rb") as f:
+            data = f.read()
+        pcm.frombytes(data[:len(data) // 4 * 4])
     left = pcm[0::2]
-    start = next((i for i, v in enumerate(left) if abs(v) > 3000), None)
-    return 0 if start is None else len(left) - start
+    start = next((i for i, v in enumerate(left) if abs(v) > 3000), len(left))
+    return left[start:], pcm[1::2][start:]
 
 
 class Music(unittest.TestCase):
@@ -176,7 +175,7 @@ class Music(unittest.TestCase):
                 p = sr.start(d, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=raw,
                              SDL_DISKAUDIODELAY="10", runtime=rt)
                 sr.until("half a second of music in the output",
-                         lambda: heard(raw) >= 24000, p)
+                         lambda: len(heard(raw)[0]) >= 24000, p)
                 p.send_signal(sr.SIGNALS["SIGTERM"])
                 rc, out, err = sr.finish(p)
                 self.assertEqual(sr.loaded(d), {rt})
@@ -187,15 +186,9 @@ class Music(unittest.TestCase):
                 said = [l for l in err.decode().splitlines()
                         if "disk" not in l and "Writing to file" not in l]
                 self.assertEqual(said, [])
-                pcm = array.array("h")
-                with open(raw, "rb") as f:
-                    pcm.frombytes(f.read())
-                left, right = pcm[0::2], pcm[1::2]
                 # only the stretch where the music plays: the device may
                 # start with silence while the audio is held
-                start = next((i for i, v in enumerate(left) if abs(v) > 3000), None)
-                self.assertIsNotNone(start, "only silence reached the output")
-                left, right = left[start:start + 24000], right[start:start + 24000]
+                left, right = (c[:24000] for c in heard(raw))
                 self.assertGreater(len(left), 4800, "less than 0.1 s of music")
                 self.assertGreater(max(map(abs, left)), 8000)
                 self.assertGreater(max(map(abs, right)), 8000)

@@ -78,9 +78,7 @@ def loaded(cwd):
 
 def run(cwd, speed=None, timeout=120, runtime=None, **extra):
     """Runs the show to its end; returns (status, stdout, stderr)."""
-    p = subprocess.run([BIN], cwd=cwd, env=env(runtime, speed, **loader(cwd, runtime), **extra),
-                       capture_output=True, timeout=timeout * SLACK)
-    return p.returncode, p.stdout, p.stderr
+    return finish(start(cwd, speed, runtime, **extra), timeout)
 
 
 def start(cwd, speed=None, runtime=None, **extra):
@@ -252,35 +250,19 @@ def frames(display, n, show=None, timeout=20):
 def screenshot(display, png=None):
     """The whole screen as (width, height, rgb bytes); also saved as png if asked."""
     raw = xwd(display)
-    ppm = subprocess.run(["convert", "xwd:-", "-depth", "8", "ppm:-"], input=raw, capture_output=True,
-                         check=True).stdout
     if png:
         subprocess.run(["convert", "xwd:-", png], input=raw, check=True)
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while ppm[pos:pos + 1].isspace():
-            pos += 1
-        if ppm[pos:pos + 1] == b"#":
-            pos = ppm.index(b"\n", pos)
-            continue
-        end = pos
-        while not ppm[end:end + 1].isspace():
-            end += 1
-        fields.append(ppm[pos:end])
-        pos = end
-    magic, w, h, maxv = fields[0], int(fields[1]), int(fields[2]), fields[3]
-    assert magic == b"P6" and maxv == b"255", fields
-    return w, h, ppm[pos + 1:pos + 1 + w * h * 3]
+    w, h = struct.unpack(">II", raw[16:24])  # the xwd header's pixmap size
+    rgb = subprocess.run(["convert", "xwd:-", "-depth", "8", "rgb:-"], input=raw, capture_output=True,
+                         check=True).stdout
+    assert len(rgb) == w * h * 3, (w, h, len(rgb))
+    return w, h, rgb
 
 
 def pixel(shot, x, y):
     w, _, rgb = shot
     i = (y * w + x) * 3
     return tuple(rgb[i:i + 3])
-
-
-def interrupt(p, sig):
-    p.send_signal(sig)
 
 
 SIGNALS = {"SIGTERM": signal.SIGTERM, "SIGINT": signal.SIGINT}
