@@ -12,9 +12,9 @@ import showrun as sr
 XCLOSE = os.path.join(sr.BUILDDIR, "tests", "xclose")
 # the show's clock in the burning test: a screenshot is never early, since
 # the clock is counted from the first frame seen, but it may come late on a
-# busy machine, by up to 24 s of show time for the picture at rest and 13 s
-# for the flames
-SPEED = 4 if sr.SANITIZE else 8
+# busy machine, by up to 24 s of show time (6 s of real time) for the
+# picture at rest and 13 s (3 s) for the flames
+SPEED = 4
 COLOUR = (200, 40, 10)   # no background, flame or smoke pixel has this red
 
 
