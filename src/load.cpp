@@ -33,6 +33,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 using bytes = std::vector<uint8_t>;
@@ -85,7 +86,7 @@ static bool slurp(const char *file, bytes &out)
 	if (!ok)
 		SDL_SetError("not a regular file");
 	if (ok && st.st_size > maxfile) {
-		SDL_SetError("larger than %lld MiB", (long long)(maxfile >> 20));
+		SDL_SetError("larger than %d MiB", (int)(maxfile >> 20));
 		ok = false;
 	}
 	// read to its end, which may have moved since fstat
@@ -102,7 +103,7 @@ static bool slurp(const char *file, bytes &out)
 			break;
 		} else if ((n += got) == out.size()) {
 			if ((int64_t)n > maxfile) {
-				SDL_SetError("larger than %lld MiB", (long long)(maxfile >> 20));
+				SDL_SetError("larger than %d MiB", (int)(maxfile >> 20));
 				ok = false;
 			} else {
 				out.resize(n + (n >> 1) + 1);
@@ -182,7 +183,7 @@ static bytes sandboxed(const bytes &file, void (*init)(), void (*decode)(const b
 	if (whole)
 		return answer;
 	if (late)
-		SDL_SetError("its decoder did not answer in %lld s", (long long)(maxwait / 1000));
+		SDL_SetError("its decoder did not answer in %d s", (int)(maxwait / 1000));
 	else if (WIFSIGNALED(status) && WTERMSIG(status) != SIGKILL)
 		SDL_SetError("its decoder was stopped by signal %d", WTERMSIG(status));
 	else
@@ -198,9 +199,15 @@ static uint64_t said(const bytes &answer)
 		return 0;
 	uint64_t what;
 	memcpy(&what, answer.data(), sizeof what);
-	if (what == saidfailed)
-		SDL_SetError("%.*s", (int)std::min(answer.size() - sizeof what, maxsaid), (const char *)answer.data() + sizeof what);
-	else if (what != saidpicture && what != saidmusic)
+	if (what == saidfailed) {
+		// SDL's own formatting knows no precision; and the words come from
+		// the decoder, so what is not printable goes as '?', one line
+		std::string why(answer.begin() + sizeof what, answer.begin() + sizeof what + std::min(answer.size() - sizeof what, maxsaid));
+		for (char &c : why)
+			if ((unsigned char)c < ' ' || (unsigned char)c > '~')
+				c = '?';
+		SDL_SetError("%s", why.c_str());
+	} else if (what != saidpicture && what != saidmusic)
 		SDL_SetError("its decoder gave an answer that can't be right");
 	return what;
 }
