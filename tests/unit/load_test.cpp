@@ -1,15 +1,21 @@
 // The sandboxed loader against the libraries called in-process: for
 // pictures of every kind the same decoded surface (format, palette, colour
 // key, alpha, pixels) and the same picture in the screen's format, and for
-// music the same samples.
+// music the same samples; and damaged files refused at once, each for its
+// own reason.
 #include "brindlewock.h"
 #include "load.h"
 #include "plain.h"
 #include <SDL_image.h>
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,6 +59,22 @@ void wav(const std::string &path)
 	for (uint32_t i = 0; i < rate; i++)
 		fputc((i * 7 + i / 100) & 255, f);
 	fclose(f);
+}
+
+// a GIF of 2 x 2 pixels whose comment of 200 bytes ahead of its image is
+// cut after 100: its reader asks for the comment's next block for ever
+std::string gifcut()
+{
+	std::string g = std::string("GIF89a\x02\0\x02\0\x80\0\0\0\0\0\xff\xff\xff", 19);
+	return g + "\x21\xfe\xc8" + std::string(100, 'c');
+}
+
+// a PNG whose text chunk ahead of its image claims 256 MiB it does not hold
+std::string pnglong()
+{
+	std::string p("\x89PNG\r\n\x1a\n", 8);
+	p += std::string("\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0\x90\x77\x53\xde", 25);
+	return p + std::string("\x10\0\0\0tEXt", 8) + "comment";
 }
 
 } // namespace
@@ -112,5 +134,38 @@ TEST(Loading, SandboxGivesWhatTheLibrariesGive)
 		Mix_FreeChunk(ours);
 	}
 	Mix_CloseAudio();
+	std::filesystem::remove_all(dir);
+}
+
+TEST(Loading, DamagedFilesAreRefusedAtOnceForTheirOwnReason)
+{
+	char name[] = "/tmp/brindlewock-load-XXXXXX";
+	std::string dir = mkdtemp(name);
+	plainscreen sc;
+	struct {
+		const char *what, *said; // the file, and what the loader says of it
+		std::string bytes;       // its bytes; empty: made below
+	} cases[] = {
+		{ "a GIF cut in its comment", "reads on past its end", gifcut() },
+		{ "a PNG chunk claiming 256 MiB", "a chunk runs past its end", pnglong() },
+		{ "a FIFO", "not a regular file", "" },
+		{ "a file over 64 MiB", "larger than 64 MiB", "" },
+		{ "no file", "No such file", "" },
+	};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		std::string path = dir + "/" + c.what;
+		if (!c.bytes.empty())
+			std::ofstream(path, std::ios::binary) << c.bytes;
+		else if (!strcmp(c.what, "a FIFO"))
+			ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+		else if (!strcmp(c.what, "a file over 64 MiB"))
+			std::filesystem::resize_file((std::ofstream(path), path), maxfile + 1);
+		auto t0 = std::chrono::steady_clock::now();
+		EXPECT_EQ(loadim(path.c_str()), nullptr);
+		EXPECT_NE(strstr(SDL_GetError(), c.said), nullptr) << SDL_GetError();
+		// well inside the decoder's CPU time and the show's wait
+		EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
+	}
 	std::filesystem::remove_all(dir);
 }
