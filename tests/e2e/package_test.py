@@ -20,7 +20,7 @@ from install_test import CAPTURE, desktop, packages
 
 CPACK = os.environ.get("CPACK", "cpack")
 COLOUR = (200, 40, 10)   # no background, flame or smoke pixel has this red
-SPEED = 5                # faketime's speed for a show watched on the screen
+SPEED = 10               # faketime's speed for a show watched on the screen
 FAKETIME = "/usr/$LIB/faketime/libfaketime.so.1"   # the loader expands $LIB
 
 
@@ -101,7 +101,7 @@ class Package(unittest.TestCase):
         with sr.workdir() as empty, sr.workdir() as tmp:
             for name, cwd in (("menu entry", self.installed(keys["Path"])), ("terminal", empty)):
                 with self.subTest(name):
-                    p = subprocess.run(["faketime", "-f", "+0 x20", self.installed(keys["Exec"])],
+                    p = subprocess.run(["faketime", "-f", "+0 x50", self.installed(keys["Exec"])],
                                        cwd=cwd, env=sr.env(TMPDIR=tmp), capture_output=True,
                                        timeout=120 * sr.SLACK)
                     self.assertEqual((p.returncode, p.stdout, p.stderr), (0, b"", b""))
@@ -156,7 +156,7 @@ class Package(unittest.TestCase):
     @unittest.skipUnless(CAPTURE, "brindlewock-capture is not built")
     def test_installed_capture_takes_each_file_from_here_or_installed(self):
         capture = self.installed("/usr/bin/brindlewock-capture")
-        args = ["--seed", "3", "--fps", "2", "--scale", "1", "--until", "30000"]
+        args = ["--seed", "3", "--fps", "1", "--scale", "1", "--until", "20000"]
         env = sr.env(SDL_VIDEODRIVER=None, SDL_AUDIODRIVER=None)
         with sr.workdir() as here, sr.workdir() as mine, sr.workdir() as empty:
             # a picture of one's own here: the installed music with it

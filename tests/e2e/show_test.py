@@ -1,6 +1,8 @@
 """The real show end to end, headless: how every kind of run ends (its status,
 silence on the terminal, SDL shut down, and the SDL calls start-up makes in
-their order), the music reaching the audio output, and odd pictures."""
+their order), the ends that each SDL 1.2 runtime must reach on its own (no
+video mode, no sound card, pictures that hung, crashed or made a library
+print), the music reaching the audio output, and odd pictures."""
 import array
 import os
 import re
@@ -8,6 +10,7 @@ import subprocess
 import time
 import unittest
 
+import damage
 import showrun as sr
 
 # start-up's calls as the spy logs them, in order, as patterns; a run must
@@ -94,9 +97,9 @@ RUNS = [
     ("a JPEG header alone", [writes("galleri.jpg", b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00"
                                                    b"\x01\x00\x00\xff\xdb")], {}, None, None, 2, START, 0),
     ("no memory for the heat field", [GOOD], dict(SPY_NOFIELD="1"), None, None, 3, START, 0),
-    # the whole show to its own end, silent: 75 s at ten times the speed
-    ("the whole show without music", [GOOD], {}, 10, None, 0,
-     START + PICTURE + playing("null") + SHOW, 7.0),
+    # the whole show to its own end, silent: 75 s at twenty times the speed
+    ("the whole show without music", [GOOD], {}, 20, None, 0,
+     START + PICTURE + playing("null") + SHOW, 3.5),
     ("SIGINT", [GOOD, MUSIC], {}, None, ends(sr.SIGNALS["SIGINT"]), 0,
      START + PICTURE + playing("music") + SHOW, 0),
     ("SIGTERM", [GOOD, MUSIC], {}, None, ends(sr.SIGNALS["SIGTERM"]), 0,
@@ -115,6 +118,20 @@ RUNS = [
     ("a truncated JPEG", [truncated(convert("-size", "300x200", "xc:gray", "+noise", "Random", "jpg:"))],
      {}, FAST, None, 0, START + PICTURE, 0),
 ]
+
+
+# on each runtime: (what, set-up, extra environment, clock speed, status);
+# each ends within ONCE s, quietly, with SDL shut down
+ONCE = 5
+EACH = [
+    ("no video mode", [GOOD], dict(SDL_VIDEODRIVER="nosuchdriver"), None, 1),
+    # ALSA, asked for a card that isn't there, says why from SDL's start
+    # and from the mixer's opening
+    ("no sound card", [GOOD, MUSIC], dict(SDL_AUDIODRIVER="alsa", ALSA_CARD="nosuchcard"), 50, 0),
+    # the GIF's crash comes of SDL's limit on surfaces, which each runtime has
+    ("a GIF 16384 wide, which crashed the GIF reader", [writes("galleri.jpg", damage.gifwide())], {}, None, 2),
+    ("a PNG that made the PNG library print", [writes("galleri.jpg", damage.pngtalks())], {}, None, 2),
+] + [("a " + name, [writes("galleri.jpg", make())], {}, None, 2) for name, make in damage.HANGING.items()]
 
 
 class Runs(unittest.TestCase):
@@ -144,13 +161,19 @@ class Runs(unittest.TestCase):
                 self.assertEqual(len(seed), 1, got)
                 self.assertLessEqual(abs(seed[0] - t), 2 if not speed else 2 + speed)
 
-    def test_no_video_mode_on_either_runtime(self):
+    def test_ends_each_runtime_reaches_on_its_own(self):
         for rt in sr.RUNTIMES:
-            with self.subTest(runtime=rt), sr.workdir() as d:
-                sr.picture(d)
-                rc, out, err = sr.run(d, SDL_VIDEODRIVER="nosuchdriver", runtime=rt)
-                self.assertEqual((rc, out, err), (1, b"", b""))
-                self.assertEqual(sr.loaded(d), {rt})
+            for what, setup, extra, speed, status in EACH:
+                with self.subTest(runtime=rt, what=what), sr.workdir() as d:
+                    for make in setup:
+                        make(d)
+                    log = os.path.join(d, "calls.log")
+                    t = time.time()
+                    ended = sr.finish(sr.spied(d, log, speed=speed, runtime=rt, **extra), timeout=30)
+                    self.assertEqual(ended, (status, b"", b""))
+                    self.assertLess(time.time() - t, ONCE * sr.SLACK)
+                    self.assertEqual(sr.calls(log)[-1:], ["SDL_Quit"])
+                    self.assertEqual(sr.loaded(d), {rt})
 
 
 def heard(raw):

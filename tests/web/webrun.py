@@ -3,10 +3,8 @@ pictures, and stills of the show drawn natively by tools/mkstill."""
 import json
 import os
 import random
-import struct
 import subprocess
 import tempfile
-import zlib
 
 import damage
 
@@ -35,50 +33,12 @@ def pngwrite(path, w, h, rgb):
         f.write(damage.pngrgb(w, h, rgb))
 
 
-def pngread(data):
-    """(w, h, rgb) of the bytes of an 8-bit, non-interlaced RGB or RGBA PNG."""
-    assert data[:8] == damage.PNGSIG, "not a PNG"
-    at, idat = 8, []
-    while at < len(data):
-        n, kind = struct.unpack(">I4s", data[at:at + 8])
-        body = data[at + 8:at + 8 + n]
-        if kind == b"IHDR":
-            w, h, depth, ctype, _, _, interlace = struct.unpack(">IIBBBBB", body)
-            assert depth == 8 and ctype in (2, 6) and interlace == 0, "only 8-bit RGB or RGBA PNGs"
-        elif kind == b"IDAT":
-            idat.append(body)
-        at += 12 + n
-    bpp = 4 if ctype == 6 else 3
-    stride = w * bpp
-    raw = zlib.decompress(b"".join(idat))
-    px = bytearray(stride * h)
-    prev = bytearray(stride)
-    for y in range(h):
-        f = raw[y * (stride + 1)]
-        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        if f == 1:
-            for i in range(bpp, stride):
-                line[i] = (line[i] + line[i - bpp]) & 255
-        elif f == 2:
-            line = bytearray((a + b) & 255 for a, b in zip(line, prev))
-        elif f == 3:
-            for i in range(stride):
-                line[i] = (line[i] + ((line[i - bpp] if i >= bpp else 0) + prev[i]) // 2) & 255
-        elif f == 4:
-            for i in range(stride):
-                a = line[i - bpp] if i >= bpp else 0
-                b = prev[i]
-                c = prev[i - bpp] if i >= bpp else 0
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        else:
-            assert f == 0, "PNG filter %d" % f
-        px[y * stride:(y + 1) * stride] = line
-        prev = line
-    if bpp == 4:
-        del px[3::4]
-    return w, h, bytes(px)
+def rgb(png):
+    """The RGB bytes of a PNG of the screen's size, as ImageMagick reads it."""
+    p = subprocess.run(["convert", "png:-", "-depth", "8", "rgb:-"], input=png, capture_output=True,
+                       check=True, timeout=60)
+    assert len(p.stdout) == 3 * SCRW * SCRH, "a PNG of %d bytes of RGB" % len(p.stdout)
+    return p.stdout
 
 
 def picture(path, w, h, seed):
@@ -113,18 +73,14 @@ def nativestill(seed, picture, ms):
         out = os.path.join(d, "still.png")
         mkstill(seed, picture, {ms: out}, d)
         with open(out, "rb") as f:
-            return pngread(f.read())[2]
+            return rgb(f.read())
 
 
 def nearshare(got, want):
     """(share of pixels within TOLERANCE levels, share equal) of two screens' RGB bytes."""
-    n = SCRW * SCRH
-    close = equal = 0
-    for i in range(0, 3 * n, 3):
-        d = max(abs(got[i] - want[i]), abs(got[i + 1] - want[i + 1]), abs(got[i + 2] - want[i + 2]))
-        close += d <= TOLERANCE
-        equal += d == 0
-    return close / n, equal / n
+    d = [abs(a - b) for a, b in zip(got, want)]
+    worst = list(map(max, d[0::3], d[1::3], d[2::3]))
+    return sum(x <= TOLERANCE for x in worst) / len(worst), worst.count(0) / len(worst)
 
 
 class Waits:

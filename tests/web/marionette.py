@@ -90,10 +90,9 @@ class Firefox(webrun.Waits):
         return self.call("WebDriver:ExecuteAsyncScript", args=[],
                          script="Promise.resolve(%s).then(arguments[0])" % expression)["value"]
 
-
     def screenshot(self):
-        """The viewport as PNG bytes."""
-        return base64.b64decode(self.call("WebDriver:TakeScreenshot", full=False, hash=False)["value"])
+        """The viewport's RGB bytes."""
+        return webrun.rgb(base64.b64decode(self.call("WebDriver:TakeScreenshot", full=False, hash=False)["value"]))
 
     def click(self, selector):
         el = self.call("WebDriver:FindElement", using="css selector", value=selector)["value"]
