@@ -30,8 +30,11 @@ class WebFrames(unittest.TestCase):
                     webrun.picture(pic, w, h, w)
                     stills = {ms: os.path.join(d, "s%d-%d-%d.png" % (w, seed, ms)) for ms in TIMES}
                     webrun.mkstill(seed, pic, stills, d)
-                    p = subprocess.run([NODE, driver, module, pic, str(seed)]
-                                       + ["%d:%s" % kv for kv in stills.items()],
+                    # raw RGBA for the module and the comparison
+                    subprocess.run(["mogrify", "-depth", "8", "-format", "rgba", pic, *stills.values()], check=True)
+                    raw = lambda png: png[:-len("png")] + "rgba"
+                    p = subprocess.run([NODE, driver, module, raw(pic), str(w), str(h), str(seed)]
+                                       + ["%d:%s" % (ms, raw(png)) for ms, png in stills.items()],
                                        capture_output=True, text=True, timeout=300)
                     print("picture %d x %d, seed %d:\n%s%s" % (w, h, seed, p.stdout, p.stderr))
                     self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
