@@ -2,6 +2,7 @@
 the screen at chosen show times (the blue interference, the picture at
 rest, the flames eating it from below), and Escape and the window-close
 request ending it."""
+import concurrent.futures
 import os
 import subprocess
 import time
@@ -25,23 +26,30 @@ def xdo(display, *args, tool="xdotool"):
 
 class Window(unittest.TestCase):
     def each_runtime(self, body, speed=None):
-        """body(display, show) on each runtime, in a window, once the show's
-        first frame is on the screen; the show must then end quietly with
-        status 0, on the runtime asked for."""
-        for rt in sr.RUNTIMES:
-            with self.subTest(runtime=rt), sr.workdir() as d, sr.xvfb() as display:
-                sr.picture(d, w=300, h=200, pixel=lambda x, y: COLOUR)
-                p = sr.start(d, speed=speed, SDL_VIDEODRIVER=None, DISPLAY=display, runtime=rt)
-                try:
-                    win = sr.findwindow(display, p)
-                    clock = sr.shown(display, p)
-                    body(display, p, win, clock)
-                    rc, out, err = sr.finish(p, timeout=10)
-                finally:
-                    if p.poll() is None:
-                        p.kill()
-                self.assertEqual((rc, out, err), (0, b"", b""))
-                self.assertEqual(sr.loaded(d), {rt})
+        """body(display, show, window, clock) on each runtime at once, each
+        in a window of its own, once the show's first frame is on the
+        screen; the show must then end quietly with status 0, on the
+        runtime asked for."""
+        with concurrent.futures.ThreadPoolExecutor(len(sr.RUNTIMES)) as pool:
+            runs = {rt: pool.submit(self.one, rt, body, speed) for rt in sr.RUNTIMES}
+        for rt, run in runs.items():
+            with self.subTest(runtime=rt):
+                run.result()
+
+    def one(self, rt, body, speed):
+        with sr.workdir() as d, sr.xvfb() as display:
+            sr.picture(d, w=300, h=200, pixel=lambda x, y: COLOUR)
+            p = sr.start(d, speed=speed, SDL_VIDEODRIVER=None, DISPLAY=display, runtime=rt)
+            try:
+                win = sr.findwindow(display, p)
+                clock = sr.shown(display, p)
+                body(display, p, win, clock)
+                rc, out, err = sr.finish(p, timeout=10)
+            finally:
+                if p.poll() is None:
+                    p.kill()
+            self.assertEqual((rc, out, err), (0, b"", b""))
+            self.assertEqual(sr.loaded(d), {rt})
 
     def test_named_640_by_480_blue_and_ends_on_escape_release_not_press(self):
         def body(display, p, win, clock):
@@ -72,7 +80,7 @@ class Window(unittest.TestCase):
             # the first frame is shown at show time 0; the clock runs fast
             def at(showtime):
                 time.sleep(max(0.0, clock + showtime / SPEED - time.time()))
-                png = os.path.join(shots, "show-%d.png" % showtime) if shots else None
+                png = os.path.join(shots, "show-%s-%d.png" % (display[1:], showtime)) if shots else None
                 return sr.screenshot(display, png)
 
             rest, burning = at(30), at(46)
