@@ -22,7 +22,7 @@ SEED = int(os.environ.get("BRINDLEWOCK_FUZZ_SEED", "2"))
 # fewer under the sanitizers, which watch the show's own code: the
 # decoders' libraries are never instrumented, and the first cases of a seed
 # are the same in both builds
-CASES = int(os.environ.get("BRINDLEWOCK_FUZZ_CASES", "100" if sr.SANITIZE else "150"))
+CASES = int(os.environ.get("BRINDLEWOCK_FUZZ_CASES", "60" if sr.SANITIZE else "100"))
 SPEED = 1000        # the clock runs this many times as fast: 75 ms for the whole show
 CASETIME = 10       # s a case may take before it counts as a hang
 PARALLEL = 2        # cases at a time

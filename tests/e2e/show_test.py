@@ -6,6 +6,7 @@ print), the music reaching the audio output, and odd pictures."""
 import array
 import os
 import re
+import signal
 import subprocess
 import time
 import unittest
@@ -42,7 +43,7 @@ def inorder(want, got):
 def ends(sig):
     """Ends a running show with a signal once its frame loop runs."""
     def act(p, log):
-        sr.framing(p, log)
+        sr.until("a first frame", lambda: "SDL_Flip screen" in sr.calls(log), p)
         p.send_signal(sig)
     return act
 
@@ -100,9 +101,9 @@ RUNS = [
     # the whole show to its own end, silent: 75 s at twenty times the speed
     ("the whole show without music", [GOOD], {}, 20, None, 0,
      START + PICTURE + playing("null") + SHOW, 3.5),
-    ("SIGINT", [GOOD, MUSIC], {}, None, ends(sr.SIGNALS["SIGINT"]), 0,
+    ("SIGINT", [GOOD, MUSIC], {}, None, ends(signal.SIGINT), 0,
      START + PICTURE + playing("music") + SHOW, 0),
-    ("SIGTERM", [GOOD, MUSIC], {}, None, ends(sr.SIGNALS["SIGTERM"]), 0,
+    ("SIGTERM", [GOOD, MUSIC], {}, None, ends(signal.SIGTERM), 0,
      START + PICTURE + playing("music") + SHOW, 0),
     # any format and size SDL_image reads runs the whole show
     ("a 1 x 1 picture", [convert("-size", "1x1", "xc:orange")], {}, FAST, None, 0, START + PICTURE + SHOW, 0),
@@ -199,7 +200,7 @@ class Music(unittest.TestCase):
                              SDL_DISKAUDIODELAY="10", runtime=rt)
                 sr.until("half a second of music in the output",
                          lambda: len(heard(raw)[0]) >= 24000, p)
-                p.send_signal(sr.SIGNALS["SIGTERM"])
+                p.send_signal(signal.SIGTERM)
                 rc, out, err = sr.finish(p)
                 self.assertEqual(sr.loaded(d), {rt})
                 self.assertEqual(rc, 0)

@@ -7,7 +7,6 @@ import glob
 import math
 import os
 import shutil
-import signal
 import struct
 import subprocess
 import tempfile
@@ -128,12 +127,6 @@ def calls(log):
             return f.read().splitlines()
     except FileNotFoundError:
         return []
-
-
-def framing(p, log):
-    """Waits until the spied show p has shown its first frame: its frame loop
-    runs, with SDL's signal handlers in place."""
-    until("a first frame", lambda: "SDL_Flip screen" in calls(log), p)
 
 
 def bmp(path, w, h, pixel):
@@ -264,5 +257,3 @@ def pixel(shot, x, y):
     i = (y * w + x) * 3
     return tuple(rgb[i:i + 3])
 
-
-SIGNALS = {"SIGTERM": signal.SIGTERM, "SIGINT": signal.SIGINT}
