@@ -131,6 +131,8 @@ class Package(unittest.TestCase):
                 self.assertIsNone(p.poll(), "the show ended before Ctrl-C")
                 os.killpg(p.pid, signal.SIGINT)
                 rc, stdout, stderr = sr.finish(p, timeout=30)
+                # it ends at Ctrl-C, long before its own end at 75 s
+                self.assertLess((time.time() - clock) * SPEED, 65, "Ctrl-C did not end the show")
             finally:
                 if p.poll() is None:
                     os.killpg(p.pid, signal.SIGKILL)

@@ -7,6 +7,7 @@ import glob
 import math
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -91,7 +92,8 @@ def finish(p, timeout=30):
         out, err = p.communicate(timeout=timeout * SLACK)
     finally:
         if p.poll() is None:
-            p.kill()
+            # the whole group when it leads one: its children hold its pipes too
+            (os.killpg if os.getpgid(p.pid) == p.pid else os.kill)(p.pid, signal.SIGKILL)
             p.communicate()
     return p.returncode, out, err
 

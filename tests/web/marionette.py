@@ -29,18 +29,28 @@ class Firefox(webrun.Waits):
                                 ("media.autoplay.default", 0)]:
                 f.write("user_pref(%s, %s);\n" % (json.dumps(pref), json.dumps(value)))
         env = dict(os.environ, MOZ_HEADLESS="1")
-        self.proc = subprocess.Popen(
-            [FIREFOX, "-marionette", "-headless", "-no-remote", "-profile", self.profile, "about:blank"],
-            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.said = os.path.join(self.profile, "said.log")   # what Firefox printed, for a failure's message
+        with open(self.said, "wb") as said:
+            self.proc = subprocess.Popen(
+                [FIREFOX, "-marionette", "-headless", "-no-remote", "-profile", self.profile, "about:blank"],
+                env=env, stdin=subprocess.DEVNULL, stdout=said, stderr=said)
         portfile = os.path.join(self.profile, "MarionetteActivePort")
         deadline = time.monotonic() + WAIT
-        while not (os.path.exists(portfile) and open(portfile).read().strip()):
-            # Firefox tells its port only by this file: looked at until it is there
-            if time.monotonic() > deadline or self.proc.poll() is not None:
-                self.close()
-                raise TimeoutError("Firefox never opened its Marionette port")
-            time.sleep(0.1)
-        self.sock = socket.create_connection(("127.0.0.1", int(open(portfile).read())), timeout=WAIT)
+        self.sock = None
+        while not self.sock:
+            # Firefox tells its port only by this file: looked at, and the
+            # port tried, until both are there
+            try:
+                with open(portfile) as f:
+                    self.sock = socket.create_connection(("127.0.0.1", int(f.read())), timeout=WAIT)
+            except (OSError, ValueError):
+                if time.monotonic() > deadline or self.proc.poll() is not None:
+                    with open(self.said, errors="replace") as f:
+                        said = f.read()[-3000:]
+                    self.close()
+                    raise TimeoutError("Firefox (status %s) never opened its Marionette port: %s"
+                                       % (self.proc.returncode, said))
+                time.sleep(0.1)
         self.buf = b""
         self.id = 0
         self.receive()  # the greeting: the protocol's level
@@ -56,7 +66,8 @@ class Firefox(webrun.Waits):
         except Exception:
             self.proc.kill()
             self.proc.wait()
-        self.sock.close()
+        if self.sock:
+            self.sock.close()
         shutil.rmtree(self.profile, ignore_errors=True)
 
     def receive(self):
