@@ -5,6 +5,7 @@ video mode, no sound card, pictures that hung, crashed or made a library
 print), the music reaching the audio output, and odd pictures."""
 import array
 import os
+import pathlib
 import re
 import signal
 import subprocess
@@ -48,36 +49,25 @@ def ends(sig):
     return act
 
 
-def convert(*args):
-    """Writes "galleri.jpg" with ImageMagick: a picture of any format."""
+def convert(*args, fmt="", cut=False):
+    """Writes "galleri.jpg" with ImageMagick, in any format (fmt "png:"...),
+    cut to its first half when asked."""
     def make(d):
         out = os.path.join(d, "galleri.jpg")
-        if args[-1].endswith(":"):
-            subprocess.run(["convert", *args[:-1], args[-1] + out], check=True)
-        else:
-            subprocess.run(["convert", *args, out], check=True)
+        subprocess.run(["convert", *args, fmt + out], check=True)
+        if cut:
+            os.truncate(out, os.path.getsize(out) // 2)
     return make
 
 
-def truncated(make):
-    def cut(d):
-        make(d)
-        path = os.path.join(d, "galleri.jpg")
-        with open(path, "rb") as f:
-            data = f.read()
-        with open(path, "wb") as f:
-            f.write(data[:len(data) // 2])
-    return cut
-
-
 def writes(name, data):
+    """Writes name in the run's folder; a folder when data is None."""
     def make(d):
-        path = os.path.join(d, name)
+        path = pathlib.Path(d, name)
         if data is None:
-            os.mkdir(path)
+            path.mkdir()
         else:
-            with open(path, "wb") as f:
-                f.write(data)
+            path.write_bytes(data)
     return make
 
 
@@ -114,9 +104,9 @@ RUNS = [
      START + PICTURE, 0),
     ("a picture wider than the screen", [convert("-size", "3000x1", "xc:orange")], {}, FAST, None, 0,
      START + PICTURE, 0),
-    ("a PNG named galleri.jpg", [convert("-size", "300x200", "xc:orange", "png:")], {}, FAST, None, 0,
+    ("a PNG named galleri.jpg", [convert("-size", "300x200", "xc:orange", fmt="png:")], {}, FAST, None, 0,
      START + PICTURE, 0),
-    ("a truncated JPEG", [truncated(convert("-size", "300x200", "xc:gray", "+noise", "Random", "jpg:"))],
+    ("a truncated JPEG", [convert("-size", "300x200", "xc:gray", "+noise", "Random", fmt="jpg:", cut=True)],
      {}, FAST, None, 0, START + PICTURE, 0),
 ]
 
