@@ -109,26 +109,6 @@ TEST(PictureDraw, NothingDrawnBeforeTheFadeAndAfterTheCut)
 	}
 }
 
-TEST(PictureDraw, ClippedToTheScreen)
-{
-	plainscreen sc;
-	{
-		plainpicture tall(200, 470, 0xc82a0a);
-		for (int32_t t : { 26000, 26500, 27000, 28000 }) {
-			SDL_Rect d = draw(t);
-			EXPECT_EQ(d.y + d.h, scrh) << t;
-			EXPECT_EQ(d.w, 200);
-		}
-	}
-	{
-		plainpicture wide(700, 50, 0xc82a0a);
-		EXPECT_LT(place(30000, 700, 50).dst.x, 0);
-		SDL_Rect d = draw(30000);
-		EXPECT_EQ(rect(d), (std::array<int, 4>{ 0, d.y, scrw, 50 }));
-		EXPECT_EQ(sc.px[(size_t)(d.y + 10) * scrw + 639] & 0xffffff, 0xc82a0au);
-	}
-}
-
 TEST(PictureDraw, BlackIsTransparentNearBlackIsNotAndTheFadeBlends)
 {
 	plainscreen sc;

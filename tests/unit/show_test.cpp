@@ -127,8 +127,13 @@ TEST(Sources, NeverOutsideTheFieldWhateverThePicture)
 		int lowest = 0;
 		for (uint32_t now = 27000; now < 66000; now += 97) {
 			frame(now, showstart, st);
+			// the picture clipped to the screen's sides and no further (one as
+			// wide as the screen crosses either side as it circles)
 			EXPECT_GE(st.imdst.x, 0);
 			EXPECT_LE(st.imdst.x + st.imdst.w, scrw);
+			if (st.imdst.h && sz[0] != scrw) {
+				EXPECT_EQ(st.imdst.w, std::min(sz[0], scrw)) << sz[0] << "x" << sz[1] << " at " << now;
+			}
 			lowest = std::max(lowest, st.imdst.y + st.imdst.h);
 		}
 		EXPECT_LE(lowest, scrh) << sz[0] << "x" << sz[1];
