@@ -109,29 +109,20 @@ TEST(ImBlit, SdlsClipping)
 	SDL_SetColorKey(src.s, SDL_SRCCOLORKEY, 0);
 	randompixels(src, 0, r);
 	randompixels(dst, 0, r);
+	// where the random rectangles below seldom fall: exactly at the edges, far
+	// off, and at the ends of the types
 	struct {
 		SDL_Rect src, dst, clip;
 	} cases[] = {
 		{ { 0, 0, 90, 70 }, { 0, 0, 0, 0 }, { 0, 0, 64, 48 } },        // larger than the destination
-		{ { 10, 5, 20, 30 }, { 20, 10, 0, 0 }, { 0, 0, 64, 48 } },     // inside
-		{ { 10, 5, 20, 30 }, { -7, -9, 0, 0 }, { 0, 0, 64, 48 } },     // over the top left corner
-		{ { 10, 5, 20, 30 }, { 50, 40, 0, 0 }, { 0, 0, 64, 48 } },     // over the bottom right corner
 		{ { 10, 5, 20, 30 }, { -20, 10, 0, 0 }, { 0, 0, 64, 48 } },    // just left of it
 		{ { 10, 5, 20, 30 }, { 64, 10, 0, 0 }, { 0, 0, 64, 48 } },     // just right of it
 		{ { 10, 5, 20, 30 }, { 10, 48, 0, 0 }, { 0, 0, 64, 48 } },     // just below it
 		{ { 10, 5, 20, 30 }, { 300, -300, 0, 0 }, { 0, 0, 64, 48 } },  // far away
-		{ { -5, -8, 20, 30 }, { 3, 4, 0, 0 }, { 0, 0, 64, 48 } },      // source corner above and left of the source
-		{ { -5, -8, 20, 30 }, { -3, -4, 0, 0 }, { 0, 0, 64, 48 } },
-		{ { -30, -30, 20, 20 }, { 3, 4, 0, 0 }, { 0, 0, 64, 48 } },    // source rectangle wholly outside the source
-		{ { 70, 60, 200, 200 }, { 3, 4, 0, 0 }, { 0, 0, 64, 48 } },    // larger than the rest of the source
-		{ { 0, 0, 90, 70 }, { -5, -5, 0, 0 }, { 10, 12, 30, 20 } },    // a smaller clip rectangle
-		{ { 0, 0, 10, 10 }, { 5, 5, 0, 0 }, { 10, 12, 30, 20 } },      // outside it, inside the surface
-		{ { 4, 4, 10, 10 }, { 35, 27, 0, 0 }, { 10, 12, 30, 20 } },    // over its bottom right corner
 		{ { 0, 0, 0, 10 }, { 5, 5, 0, 0 }, { 0, 0, 64, 48 } },         // zero wide
 		{ { 0, 0, 10, 0 }, { 5, 5, 0, 0 }, { 0, 0, 64, 48 } },         // zero high
 		{ { 0, 0, 10, 10 }, { 5, 5, 0, 0 }, { 10, 12, 0, 0 } },        // an empty clip rectangle
-		{ { 0, 0, 10, 10 }, { 5, 5, 77, 99 }, { 0, 0, 64, 48 } },      // w and h of dstrect ignored ...
-		{ { 0, 0, 10, 10 }, { 5, 50, 77, 99 }, { 0, 0, 64, 48 } },     // ... and zeroed when nothing is drawn
+		{ { 0, 0, 10, 10 }, { 5, 50, 77, 99 }, { 0, 0, 64, 48 } },     // w and h of dstrect ignored, and zeroed when nothing is drawn
 		{ { -32768, -32768, 65535, 65535 }, { 32767, 32767, 0, 0 }, { 0, 0, 64, 48 } }, // the ends of the types
 		{ { 32767, 32767, 65535, 65535 }, { -32768, -32768, 0, 0 }, { 0, 0, 64, 48 } },
 		{ { -32768, -10, 65535, 40 }, { -32768, 5, 0, 0 }, { 0, 0, 64, 48 } },

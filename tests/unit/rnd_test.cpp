@@ -5,24 +5,19 @@
 
 constexpr int rnddraws = 100000;      // numbers compared per seed
 
-// the first n numbers of rnd() after rndseed(seed) are those of the C
-// library's rand() after srand(seed)
-static void samesequence(unsigned seed, int n)
-{
-	SCOPED_TRACE(seed);
-	srand(seed);
-	rndseed(seed);
-	for (int i = 0; i < n; i++)
-		ASSERT_EQ(rnd(), rand()) << "draw " << i;
-}
-
+// the first numbers of rnd() after rndseed(seed) are those of the C library's
+// rand() after srand(seed)
 TEST(Rnd, TheCLibrarysSequenceForEverySeed)
 {
 	// seed 0 means seed 1; the show seeds with a clock reading in seconds;
 	// from 2^31 on the seed is negative as a signed word
 	for (unsigned seed : { 0u, 1u, 2u, 7u, 1234567u, 1733731200u, (unsigned)INT_MAX,
-			       0x80000000u, 0xdeadbeefu, UINT_MAX - 1, UINT_MAX })
-		samesequence(seed, rnddraws);
+			       0x80000000u, 0xdeadbeefu, UINT_MAX - 1, UINT_MAX }) {
+		srand(seed);
+		rndseed(seed);
+		for (int i = 0; i < rnddraws; i++)
+			ASSERT_EQ(rnd(), rand()) << "seed " << seed << ", draw " << i;
+	}
 }
 
 TEST(RndDeathTest, UnseededIsSeedOne)
@@ -31,12 +26,9 @@ TEST(RndDeathTest, UnseededIsSeedOne)
 	GTEST_FLAG_SET(death_test_style, "threadsafe");
 	EXPECT_EXIT(
 		{
-			int first[1000];
-			for (int &a : first)
-				a = rnd();
 			srand(1);
-			for (int a : first)
-				if (a != rand())
+			for (int i = 0; i < 1000; i++)
+				if (rnd() != rand())
 					exit(1);
 			exit(0);
 		},

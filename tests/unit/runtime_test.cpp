@@ -13,13 +13,6 @@ namespace {
 
 const std::string compat = "/usr/lib/x86_64-linux-gnu/sdl12-compat"; // the SDL-2-based runtime's folder
 
-// the file of the library that holds fn
-std::string library(void *fn)
-{
-	Dl_info info;
-	return dladdr(fn, &info) && info.dli_fname ? info.dli_fname : "";
-}
-
 bool mapped(const char *name)
 {
 	return dl_iterate_phdr([](dl_phdr_info *info, size_t, void *name) {
@@ -35,8 +28,9 @@ TEST(Runtime, IsTheOneTheRunIsMeantFor)
 {
 	const char *env = getenv("BRINDLEWOCK_RUNTIME");
 	std::string want = env ? env : "classic";
-	std::string sdl = library((void *)&SDL_CreateRGBSurface);
-	ASSERT_NE(sdl, "");
+	Dl_info info;
+	ASSERT_TRUE(dladdr((void *)&SDL_CreateRGBSurface, &info) && info.dli_fname);
+	std::string sdl = info.dli_fname; // the library's file
 	std::string dir = sdl.substr(0, sdl.rfind('/'));
 	if (want == "compat") {
 		EXPECT_EQ(dir, compat) << "SDL 1.2 comes from " << sdl;
