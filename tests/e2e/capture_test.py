@@ -2,6 +2,7 @@
 and a decoder see them, determinism, and every way it refuses or fails.
 Captures run side by side: a short one costs little more than its start-up."""
 import json
+import operator
 import os
 import shlex
 import shutil
@@ -20,8 +21,7 @@ import showrun as sr
 BIN = os.path.abspath(os.path.join(sr.BUILDDIR, "brindlewock-capture"))
 RATE = 48000
 KEPT = b"an earlier capture"
-# the shared show: two frames a second up to 29 s, past the fire's lighting
-# at 28 s, so the seed shows
+# the shared show: two frames a second up to 29 s, past the fire's lighting at 28 s, so the seed shows
 SHOW = ["--fps", "2", "--scale", "1", "--until", "29000"]
 # a second of the test music, left and right: distinct, never silent
 TUNE = b"".join(struct.pack("<hh", ((i * 37) % 20000) - 10000 + 1, ((i * 53) % 16000) - 8000 + 1)
@@ -127,14 +127,15 @@ REFUSALS += [(name, None, ["--seed", "1", "show.mp4"], getattr(signal, name), 1,
 class Capture(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        # the shared show, raw and as a video, with 2 s of music and then silence
+        # the shared show, raw and as a video (2 s of music, then silence), made while the first tests run
         assert os.path.exists(BIN), BIN + " is not built: are FFmpeg's -dev packages missing?"
         cls.top = cls.enterClassContext(sr.workdir())
         cls.show = os.path.join(cls.top, "show")
         os.mkdir(cls.show)
         assets(cls.show, 2.0, ogg=True)
-        cls.shown = each(lambda a: capture(cls.show, "--seed", "7", *SHOW, *a, timeout=120),
-                         (["--raw", "a.y4m"], ["a.mp4"]))
+        runs = [start(cls.show, "--seed", "7", *SHOW, *a) for a in (["--raw", "a.y4m"], ["a.mp4"])]
+        cls.shown = ThreadPoolExecutor(1).submit(lambda: [sr.finish(p, 120) for p in runs])
+        cls.addClassCleanup(cls.shown.result)
 
     def setUp(self):
         self.d = self.enterContext(sr.workdir())
@@ -144,8 +145,7 @@ class Capture(unittest.TestCase):
 
     def test_refusals_say_why_in_one_line_and_leave_nothing(self):
         base = os.path.join(self.d, "base")
-        os.mkdir(base)
-        assets(base, 2.0, ogg=True)
+        shutil.copytree(self.show, base, ignore=lambda _, names: set(names) - {"galleri.jpg", "musa.ogg"})
         Path(base, "show.mp4").write_bytes(KEPT)
 
         def refuse(case):
@@ -179,16 +179,16 @@ class Capture(unittest.TestCase):
                 self.assertEqual((self.files(d), Path(d, "show.mp4").read_bytes()), (before, KEPT))
 
     def test_video_as_ffprobe_sees_it_and_a_progress_bar_only_on_a_terminal(self):
-        # at the default size and rate on a terminal; off one, three times the
-        # size with a last frame past the end, and the shared show, whose
-        # music is heard for its 2 s, then silence to the end
-        assets(self.d, 2.0, ogg=True)
+        # at the default size and rate on a terminal; off one, three times the size with a last
+        # frame past the end, and the shared show, its music heard for 2 s, then silence to the end
+        assets(self.d, 0.5)
         tty, big = each(lambda a: capture(self.d, *a[1:], tty=a[0]),
                         ((True, "--seed", "3", "--until", "200", "tty.mp4"),
                          (False, "--until", "90", "--fps", "30", "--scale", "3", "big.mp4")))
         self.assertEqual(tty[0], 0, tty[1])
         self.assertTrue(all(w in tty[1] for w in (b"13/13 frames", b"fps", b"left", b"seed 3")), tty[1])
-        self.assertEqual([p[0::2] for p in (big, self.shown[1])], [(0, b"")] * 2)  # not a terminal: no progress bar
+        # off a terminal, no progress bar
+        self.assertEqual([p[0::2] for p in (big, self.shown.result()[1])], [(0, b"")] * 2)
         self.assertEqual(self.files(), ["big.mp4", "galleri.jpg", "musa.ogg", "tty.mp4"])
         videos = ((self.d + "/tty.mp4", 1280, 960, 60, 13), (self.d + "/big.mp4", 1920, 1440, 30, 4),
                   (self.show + "/a.mp4", 640, 480, 2, 59))
@@ -257,7 +257,7 @@ class Capture(unittest.TestCase):
         runs = ((self.show, "8", "--raw", "c.y4m"), (self.top, "7", "--dir", "show", "dir.mp4"),
                 (self.top, "7", "--dir", "nowhere", "--picture", "Bilder för mig/-kät ☃.jpg",
                  "--music", odd + "/sång -1.ogg", "--raw", "named"))
-        for p in self.shown + each(lambda r: capture(r[0], "--seed", r[1], *SHOW, *r[2:], timeout=120), runs):
+        for p in self.shown.result() + each(lambda r: capture(r[0], "--seed", r[1], *SHOW, *r[2:], timeout=120), runs):
             self.assertEqual(p[0::2], (0, b""))
         for mine, shown in (("dir.mp4", "a.mp4"), ("named", "a.y4m"), ("named.wav", "a.wav")):
             self.assertTrue(Path(self.top, mine).read_bytes() == Path(self.show, shown).read_bytes(), mine)
@@ -270,7 +270,7 @@ class Capture(unittest.TestCase):
         # of each frame's quarter-size chroma, as it was coded)
         dec, n = decoded(self.show + "/a.mp4", "-f", "rawvideo"), 640 * 480
         self.assertEqual(len(dec), 59 * n * 3 // 2)
-        diff = lambda x, y: sum(abs(p - q) for p, q in zip(x[:n:13], y[:n:13])) / len(x[:n:13])
+        diff = lambda x, y: sum(map(abs, map(operator.sub, x[:n:13], y[:n:13]))) / len(range(0, n, 13))
         for k in range(0, 59, 3):
             got = dec[k * n * 3 // 2:k * n * 3 // 2 + n]
             self.assertLess(diff(got, a[k]), min([3] + [diff(got, a[j]) for j in (k - 1, k + 1) if 0 <= j < 59]), k)
