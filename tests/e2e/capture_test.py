@@ -1,7 +1,9 @@
 """End-to-end tests of brindlewock-capture: the files it writes as ffprobe
 and a decoder see them, determinism, and every way it refuses or fails.
 Captures run side by side: a short one costs little more than its start-up."""
+import filecmp
 import json
+import mmap
 import operator
 import os
 import shlex
@@ -48,9 +50,8 @@ def each(f, items):
 
 
 def assets(d, seconds, ogg=False):
-    """A picture and music of the given length in d; the music as Ogg
-    Vorbis, or the test music as a WAV named musa.ogg, which the mixer
-    loads as it is."""
+    """A picture and music of the given length in d; the music as Ogg Vorbis, or the
+    test music as a WAV named musa.ogg, which the mixer loads as it is."""
     sr.picture(d, 300, 200, lambda x, y: (0, 0, 0) if 100 <= x < 200 and 60 <= y < 140 else (255, y, 0))
     if ogg:
         return sr.music(d, seconds)
@@ -70,9 +71,10 @@ def decoded(path, *fmt):
 
 
 def y4m(path):
-    """The header line and the frames (views of its bytes) of a YUV4MPEG2 4:4:4 file."""
-    data = memoryview(Path(path).read_bytes())
-    head = str(data[:data.obj.index(b"\n")], "ascii")
+    """The header line and the frames (views of it, mapped) of a YUV4MPEG2 4:4:4 file."""
+    with open(path, "rb") as f:
+        data = memoryview(mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ))
+    head = str(data[:data.obj.find(b"\n")], "ascii")
     size = 6 + 3 * int(head.split(" W")[1].split()[0]) * int(head.split(" H")[1].split()[0])
     starts = range(len(head) + 1, len(data), size)
     assert (len(data) - len(head) - 1) % size == 0 and all(data[i:i + 6] == b"FRAME\n" for i in starts), head
@@ -170,8 +172,7 @@ class Capture(unittest.TestCase):
                 self.assertEqual(got[0], status, said)
                 if status:
                     self.assertRegex(said, r"\Abrindlewock-capture: [^\n]*\n\Z")
-                for w in words:
-                    self.assertIn(w, said)
+                self.assertEqual([w for w in words if w not in said], [], said)
                 if sig:
                     self.assertRegex(part[0], r"^show\.mp4\.......\.part$")
                 else:
@@ -203,8 +204,7 @@ class Capture(unittest.TestCase):
                 for x, key, want, delta in ((v, "duration", frames / fps, 0.002), (a, "duration", frames / fps, 0.005),
                                             (v, "start_time", 0, 0.001), (a, "start_time", 0, 0.001)):
                     self.assertAlmostEqual(float(x.get(key, 0)), want, delta=delta, msg=key)
-        pcm = decoded(self.show + "/a.mp4", "-f", "s16le", "-ac", "1")
-        sm = struct.unpack("<%dh" % (len(pcm) // 2), pcm)
+        sm = memoryview(decoded(self.show + "/a.mp4", "-f", "s16le", "-ac", "1")).cast("h")
         rms = lambda a, b: (sum(x * x for x in sm[int(a * RATE):int(b * RATE)]) / ((b - a) * RATE)) ** 0.5
         self.assertGreater(min(rms(0.0, 0.5), rms(1.4, 1.9)), 1000)
         self.assertLess(rms(2.2, 29.45), 50)
@@ -228,14 +228,14 @@ class Capture(unittest.TestCase):
                 # the finished files have the mode any new file gets under the umask
                 self.assertEqual([os.stat(f).st_mode & 0o777 for f in (wav, os.path.join(self.d, name))], [0o640] * 2)
                 head, got = y4m(os.path.join(self.d, name))
-                self.assertTrue(head.startswith("YUV4MPEG2 W%d H%d F%d:1 " % (w, h, rate)) and " C444" in head, head)
-                self.assertEqual(len(got), frames)
+                self.assertTrue(head.startswith("YUV4MPEG2 W%d H%d F%d:1 " % (w, h, rate)) and " C444" in head
+                                and len(got) == frames, (head, len(got)))
                 with wave.open(wav) as f:
                     self.assertEqual((f.getnchannels(), f.getsampwidth(), f.getframerate(), f.getnframes()),
                                      (2, 2, RATE, frames * RATE // rate))
                     data = f.readframes(f.getnframes())
-                self.assertTrue(data == (TUNE[:4 * int(0.7 * RATE)] + bytes(len(data)))[:len(data)],
-                                "not the music as loaded, then silence")
+                n = min(4 * int(0.7 * RATE), len(data))
+                self.assertTrue(data[:n] == TUNE[:n] and data.count(0, n) == len(data) - n, "not music, then silence")
                 # nearest-neighbour: every s x s block of every plane is one value
                 f, s = got[-1], w // 640
                 blocks = [c * w * h + y * w + x
@@ -260,7 +260,7 @@ class Capture(unittest.TestCase):
         for p in self.shown.result() + each(lambda r: capture(r[0], "--seed", r[1], *SHOW, *r[2:], timeout=120), runs):
             self.assertEqual(p[0::2], (0, b""))
         for mine, shown in (("dir.mp4", "a.mp4"), ("named", "a.y4m"), ("named.wav", "a.wav")):
-            self.assertTrue(Path(self.top, mine).read_bytes() == Path(self.show, shown).read_bytes(), mine)
+            self.assertTrue(filecmp.cmp(os.path.join(self.top, mine), os.path.join(self.show, shown), False), mine)
         a, c = y4m(self.show + "/a.y4m")[1], y4m(self.show + "/c.y4m")[1]
         # another seed: the same frames until the first that shows the fire
         # (the frame at 28500 ms shows what the steps of the frame at 28000 seeded)
