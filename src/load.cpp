@@ -496,8 +496,10 @@ SDL_Surface *loadim(const char *file)
 	if (!loaded)
 		return nullptr;
 	SDL_Surface *im = SDL_ConvertSurface(loaded, s->format, 0);
-	if (!im)
+	if (!im) {
+		SDL_FreeSurface(loaded);
 		return nullptr;
+	}
 	SDL_SetColorKey(im, SDL_SRCCOLORKEY, SDL_MapRGB(im->format, 0, 0, 0));
 	SDL_FreeSurface(loaded);
 	return im;
