@@ -116,6 +116,22 @@ static void addvideo(track &t, bool raw, int w, int h, int fps)
 		fail(exitfail, "out of memory");
 }
 
+// the encoder's first sample format: FFmpeg 7.1 asks for it by a call where
+// older versions kept a list in the codec
+static AVSampleFormat samplefmt(const AVCodecContext *cc, const AVCodec *codec)
+{
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+	const void *fmts = nullptr;
+	int n = 0;
+	if (avcodec_get_supported_config(cc, codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &fmts, &n) < 0 || !fmts || n < 1)
+		fail(exitfail, "FFmpeg's %s encoder names no sample format", codec->name);
+	return ((const AVSampleFormat *)fmts)[0];
+#else
+	(void)cc;
+	return codec->sample_fmts[0];
+#endif
+}
+
 // the audio stream: AAC, or 16-bit PCM for WAV, at the mixer's rate
 static void addaudio(track &t, bool raw, int rate, int chans)
 {
@@ -125,7 +141,7 @@ static void addaudio(track &t, bool raw, int rate, int chans)
 	t.cc = avcodec_alloc_context3(codec);
 	if (!t.cc)
 		fail(exitfail, "out of memory");
-	t.cc->sample_fmt = codec->sample_fmts[0];
+	t.cc->sample_fmt = samplefmt(t.cc, codec);
 	t.cc->sample_rate = rate;
 	av_channel_layout_default(&t.cc->ch_layout, chans);
 	t.cc->time_base = AVRational{ 1, rate };

@@ -1,5 +1,6 @@
 #include "fire.h"
 #include "frame.h"
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #if defined(__x86_64__)
@@ -282,14 +283,27 @@ void firegk()
 	firepaintbase(p, firekg, n);
 }
 
+// firegf over the part of the rectangle that lies in the field. The sources
+// take their place from the rectangle the blit wrote back, which keeps them
+// inside the field only where the runtime clips it as SDL 1.2 does; the field
+// is flat, so a cell left of column 0 or right of the last would be one at
+// the other end of the row above or below.
+static void fireseed(int x0, int w, int y0, int h)
+{
+	int x1 = std::min(x0 + w, firew), y1 = std::min(y0 + h, fireh);
+	x0 = std::max(x0, 0);
+	y0 = std::max(y0, 0);
+	firegf(x0, x1 - x0, y0, y1 - y0);
+}
+
 void firels(int32_t elapsed, const SDL_Rect &imdst)
 {
 	double e = elapsed;
 	int b = imdst.y + imdst.h;
 	if ((uint32_t)(elapsed - fireswing) <= fireswinglen) {
 		int x0 = (int)(fireswingamp * sin(e * M_PI / fireswingper) + (firew / 2));
-		firegf(x0, fireswingw, b, fireswingh);
+		fireseed(x0, fireswingw, b, fireswingh);
 	}
 	if ((uint32_t)(elapsed - fireedge) <= fireedgelen)
-		firegf(imdst.x, imdst.w, b, 1);
+		fireseed(imdst.x, imdst.w, b, 1);
 }

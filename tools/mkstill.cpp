@@ -3,6 +3,7 @@
  * as a PNG of the 640 x 480 screen, or of a part of it scaled down.
  *
  *   mkstill [--seed N] [--picture FILE] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...
+ *   mkstill --runtime
  *
  * A still at MS is the frame the show draws at show time MS when its frames
  * come every 40 ms from 0 (still()), from a cold fire and the seed; the
@@ -13,7 +14,9 @@
  * pixels from (X, Y) (default the whole screen), --size scales them to
  * W x H pixels with a box filter, each pixel the mean of the area it covers
  * (default the crop's size): this is how the README's stills and the icons
- * are made. Needs no display.
+ * are made. Needs no display. --runtime prints the SDL 1.2 runtime it runs
+ * on, "classic" or "compat" (the SDL-2-based one, whose alpha blend gives
+ * other bytes), for the stills' check.
  */
 #include "brindlewock.h"
 #include "fire.h"
@@ -116,6 +119,10 @@ int main(int argc, char **argv)
 	const char *picture = imf[0];
 	int cx = 0, cy = 0, cw = scrw, ch = scrh, ow = 0, oh = 0;
 	int i = 1;
+	if (argc == 2 && !strcmp(argv[1], "--runtime")) {
+		puts(SDL_Linked_Version()->patch >= 50 ? "compat" : "classic");
+		return 0;
+	}
 	for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
 		if (!strcmp(argv[i], "--seed"))
 			seed = (unsigned)strtoul(argv[i + 1], NULL, 10);

@@ -100,6 +100,23 @@ void operator delete(void *p, size_t) noexcept
 	free(p);
 }
 
+// The same for a broken precondition of the C++ library (a vector grown past
+// its largest size): from libc++ 15 on its headers report one through this
+// hook, whose own definition prints to standard error through WASI's
+// fd_write. Here it traps.
+#if defined(_LIBCPP_VERSION) && _LIBCPP_VERSION >= 15000
+#include <__verbose_abort>
+#ifndef _LIBCPP_VERBOSE_ABORT_NOEXCEPT
+#define _LIBCPP_VERBOSE_ABORT_NOEXCEPT
+#endif
+_LIBCPP_BEGIN_NAMESPACE_STD
+void __libcpp_verbose_abort(const char *, ...) _LIBCPP_VERBOSE_ABORT_NOEXCEPT
+{
+	__builtin_trap();
+}
+_LIBCPP_END_NAMESPACE_STD
+#endif
+
 // room for a picture of w x h pixels, whose RGBA bytes the page writes there
 // before webstart; null for a size the show can't take
 webexport(webpicture) uint8_t *webpicture(int w, int h)

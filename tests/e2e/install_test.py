@@ -68,6 +68,24 @@ def desktop(path):
     return keys
 
 
+# what the metainfo may be told: the project has no web site of its own to
+# name as its home page
+NOHOMEPAGE = "url-homepage-missing"
+
+
+def appstream(meta):
+    """What appstreamcli says of the metainfo beyond the missing home page
+    and its notes (I:) on what an older version doesn't know, as lines."""
+    p = subprocess.run(["appstreamcli", "validate", "--no-net", "--no-color", meta],
+                       capture_output=True, text=True, timeout=120)
+    said = [l for l in p.stdout.splitlines() if re.match(r"[EWI]: ", l)]
+    issues = [l for l in said if not l.startswith("I: ") and NOHOMEPAGE not in l]
+    # appstreamcli's status is 3 for its warnings, and the home page's is one
+    if p.returncode not in (0, 3) or (p.returncode == 3 and not any(NOHOMEPAGE in l for l in said)):
+        issues.append("status %d: %s" % (p.returncode, p.stdout + p.stderr))
+    return issues
+
+
 def checkdocs(test, root, prefix):
     """The desktop entry, the metainfo and the manual pages under root pass
     their checkers without a word, and name the installed paths."""
@@ -76,9 +94,7 @@ def checkdocs(test, root, prefix):
     p = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True, timeout=60)
     test.assertEqual((p.returncode, p.stdout, p.stderr), (0, "", ""))
     meta = os.path.join(share, "metainfo", "org.brindlewock.brindlewock.metainfo.xml")
-    p = subprocess.run(["appstreamcli", "validate", "--no-net", "--no-color", meta],
-                       capture_output=True, text=True, timeout=120)
-    test.assertEqual(p.returncode, 0, p.stdout + p.stderr)
+    test.assertEqual(appstream(meta), [])
     data = "/%s/share/games/brindlewock" % prefix
     for page in ("man6/brindlewock.6.gz", "man1/brindlewock-capture.1.gz")[:1 + CAPTURE]:
         path = os.path.join(share, "man", page)

@@ -16,7 +16,7 @@ import time
 import unittest
 
 import showrun as sr
-from install_test import CAPTURE, desktop, packages
+from install_test import CAPTURE, appstream, desktop, packages
 
 CPACK = os.environ.get("CPACK", "cpack")
 COLOUR = (200, 40, 10)   # no background, flame or smoke pixel has this red
@@ -93,6 +93,11 @@ class Package(unittest.TestCase):
         p = subprocess.run(["lintian", "--no-cfg", *self.debs], cwd=self.scratch, capture_output=True,
                            text=True, timeout=600)
         said = [l for l in p.stdout.splitlines() if l[:2] in ("E:", "W:")]
+        # lintian's appstreamcli fails the metainfo for the home page it
+        # lacks alone (Debian 13's; see install_test.appstream)
+        meta = self.installed("/usr/share/metainfo/org.brindlewock.brindlewock.metainfo.xml")
+        if not appstream(meta):
+            said = [l for l in said if " appstream-metadata-validation-failed" not in l]
         self.assertEqual(said, [], p.stdout)
 
     def test_menu_entry_and_terminal_command_run_the_whole_show(self):

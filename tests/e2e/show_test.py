@@ -153,7 +153,7 @@ class Runs(unittest.TestCase):
                 self.assertLessEqual(abs(seed[0] - t), 2 if not speed else 2 + speed)
 
     def test_ends_each_runtime_reaches_on_its_own(self):
-        for rt in sr.RUNTIMES:
+        for rt in sr.each_runtime(self):
             for what, setup, extra, speed, status in EACH:
                 with self.subTest(runtime=rt, what=what), sr.workdir() as d:
                     for make in setup:
@@ -181,7 +181,7 @@ def heard(raw):
 
 class Music(unittest.TestCase):
     def test_music_reaches_the_audio_output_in_stereo_at_48000(self):
-        for rt in sr.RUNTIMES:
+        for rt in sr.each_runtime(self):
             with self.subTest(runtime=rt), sr.workdir() as d:
                 sr.picture(d)
                 sr.music(d, seconds=4, left=1000, right=375)

@@ -50,7 +50,7 @@ class Window(unittest.TestCase):
         screen; the show must then end quietly with status 0, on the
         runtime asked for."""
         with concurrent.futures.ThreadPoolExecutor(AT_ONCE) as pool:
-            runs = {rt: pool.submit(self.one, rt, body, speed) for rt in sr.RUNTIMES}
+            runs = {rt: pool.submit(self.one, rt, body, speed) for rt in sr.each_runtime(self)}
         for rt, run in runs.items():
             with self.subTest(runtime=rt):
                 run.result()

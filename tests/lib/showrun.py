@@ -3,6 +3,7 @@ dummy drivers, on a fast clock, or in a real window under Xvfb; makes the
 files it reads and waits on what it does."""
 import array
 import contextlib
+import ctypes
 import glob
 import math
 import os
@@ -19,7 +20,49 @@ BIN = os.path.abspath(os.path.join(BUILDDIR, "brindlewock"))
 SPY = os.path.abspath(os.path.join(BUILDDIR, "tests", "libspy.so"))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
 COMPAT = "/usr/lib/x86_64-linux-gnu/sdl12-compat"
-RUNTIMES = {"classic": None, "compat": COMPAT}
+
+
+def runtimes():
+    """The SDL 1.2 runtimes this machine has, each with the folder that
+    LD_LIBRARY_PATH names to pick it (None: the one linked by default), and
+    the reasons for those it lacks. Debian 12 links the classic library and
+    keeps the SDL-2-based one in its own folder; from Debian 13 on, the
+    SDL-2-based one is the only one. The classic library calls itself
+    1.2.15, the SDL-2-based one 1.2.50 and up."""
+    class Version(ctypes.Structure):
+        _fields_ = [("major", ctypes.c_uint8), ("minor", ctypes.c_uint8), ("patch", ctypes.c_uint8)]
+    linked = ctypes.CDLL("libSDL-1.2.so.0").SDL_Linked_Version
+    linked.restype = ctypes.POINTER(Version)
+    if linked().contents.patch >= 50:
+        return {"compat": None}, {"classic": "the classic SDL 1.2 runtime is not installed: this release "
+                                  "ships only the SDL-2-based one"}
+    if os.path.isdir(COMPAT):
+        return {"classic": None, "compat": COMPAT}, {}
+    return {"classic": None}, {"compat": "the SDL-2-based SDL 1.2 runtime is not installed "
+                                         "(libsdl1.2-compat, in %s)" % COMPAT}
+
+
+RUNTIMES, LACKING = runtimes()
+
+
+def skip(test, reason):
+    """Skips the test, or its subtest, for what the machine lacks, saying so;
+    a failure where BRINDLEWOCK_NOSKIP is set (CI's own machine lacks
+    nothing)."""
+    if os.environ.get("BRINDLEWOCK_NOSKIP"):
+        test.fail("skipped, which BRINDLEWOCK_NOSKIP forbids: " + reason)
+    test.skipTest(reason)
+
+
+def each_runtime(test, **subtest):
+    """The runtimes this machine has, by name; each one it lacks is a
+    skipped subtest with its reason."""
+    for rt in ("classic", "compat"):
+        if rt in RUNTIMES:
+            yield rt
+        else:
+            with test.subTest(runtime=rt, **subtest):
+                skip(test, LACKING[rt])
 # the fast clock, preloaded itself: the faketime wrapper keeps a semaphore
 # named after its process id that outlives it when it is killed, and a later
 # wrapper that gets the same id fails
@@ -61,7 +104,7 @@ def loader(cwd, runtime):
 
 def loaded(cwd):
     """The SDL 1.2 runtimes that the runs logged by loader() loaded, by name
-    ("compat" from the compat folder, "classic" from anywhere else), and
+    ("compat" from the compat folder, else the one linked by default), and
     their logs removed."""
     seen = set()
     for log in glob.glob(os.path.join(cwd, "loader.*")):
@@ -71,8 +114,10 @@ def loaded(cwd):
         os.unlink(log)
         if len(sdl) != 1:
             seen.add("unknown: %s" % sorted(sdl))
+        elif os.path.dirname(sdl.pop()) == COMPAT:
+            seen.add("compat")
         else:
-            seen.add("compat" if os.path.dirname(sdl.pop()) == COMPAT else "classic")
+            seen.add(next(rt for rt, folder in RUNTIMES.items() if folder is None))
     return seen
 
 

@@ -7,16 +7,20 @@
 // file SPY_HOLD names exists: a show there dies of any signal. With
 // SPY_HOLDRENAME set, a program stops itself (SIGSTOP) before its first
 // rename, so that a test can act while it holds its finished files under
-// their temporary names.
+// their temporary names. SPY_NOMKDIR names a folder in which no program
+// that the spy is preloaded into may make a folder (EACCES), as a read-only
+// /tmp would refuse, without the user namespace that mounting one takes.
 #include <SDL.h>
 #include <SDL_image.h>
 #include <SDL_mixer.h>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <csignal>
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" void *__libc_calloc(size_t, size_t);
@@ -83,6 +87,17 @@ int renameat2(int fromdir, const char *from, int todir, const char *to, unsigned
 {
 	hold();
 	return real<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(fromdir, from, todir, to, flags);
+}
+
+int mkdir(const char *path, mode_t mode)
+{
+	const char *no = getenv("SPY_NOMKDIR");
+	size_t n = no ? strlen(no) : 0;
+	if (n && !strncmp(path, no, n) && path[n] == '/') {
+		errno = EACCES;
+		return -1;
+	}
+	return real<int (*)(const char *, mode_t)>("mkdir")(path, mode);
 }
 
 void srand(unsigned seed)

@@ -1,7 +1,10 @@
 // imblit against the classic SDL 1.2 library's own blit, byte for byte. The
-// SDL-2-based runtime blends differently, so these tests need the classic one.
+// SDL-2-based runtime blends by SDL 2's rules, and from 1.2.68 on leaves an
+// empty blit's destination where it was asked for, so these tests need the
+// classic one, and skip where the machine has only the other (Debian 13 on).
 #include "blit.h"
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -75,15 +78,19 @@ static testing::AssertionResult sameblit(SDL_Surface *src, SDL_Rect *srcrect, co
 	return testing::AssertionSuccess();
 }
 
-// the classic runtime calls itself 1.2.15; the SDL-2-based one 1.2.50 and up
-static bool classic()
-{
-	return SDL_Linked_Version()->patch < 50;
-}
+// the classic runtime calls itself 1.2.15; the SDL-2-based one 1.2.50 and up;
+// BRINDLEWOCK_NOSKIP makes a skip a failure
+#define NEEDCLASSIC()                                                                              \
+	if (SDL_Linked_Version()->patch >= 50) {                                                   \
+		const char *why = "needs the classic SDL 1.2 runtime, which this machine lacks";     \
+		if (getenv("BRINDLEWOCK_NOSKIP"))                                                  \
+			FAIL() << why;                                                             \
+		GTEST_SKIP() << why;                                                               \
+	}
 
 TEST(ImBlit, SdlsBytesForEveryAlpha)
 {
-	ASSERT_TRUE(classic()) << "needs the classic SDL 1.2 runtime";
+	NEEDCLASSIC();
 	std::mt19937 r(13);
 	for (int layout = 0; layout < blitlayouts; layout++)
 		for (uint32_t key : { 0u, 0x123456u }) {
@@ -102,7 +109,7 @@ TEST(ImBlit, SdlsBytesForEveryAlpha)
 
 TEST(ImBlit, SdlsClipping)
 {
-	ASSERT_TRUE(classic()) << "needs the classic SDL 1.2 runtime";
+	NEEDCLASSIC();
 	std::mt19937 r(14);
 	// a source larger than the destination both ways
 	blitsurface src(90, 70, 0, blitpad), dst(64, 48, 0);

@@ -55,9 +55,21 @@ class Firefox(webrun.Waits):
         self.id = 0
         self.receive()  # the greeting: the protocol's level
         self.call("WebDriver:NewSession", capabilities={"alwaysMatch": {"timeouts": {"script": WAIT * 1000}}})
-        # the window as large as leaves the page width x height CSS pixels
-        outer = self.js("[outerWidth - innerWidth, outerHeight - innerHeight]")
-        self.call("WebDriver:SetWindowRect", width=width + outer[0], height=height + outer[1])
+        # the window as large as leaves the page width x height CSS pixels;
+        # what its own bars take differs between versions and is known only
+        # once the window has a size, so the size is set until the page has
+        # the room it asked for
+        for _ in range(5):
+            inner = self.js("[innerWidth, innerHeight]")
+            if inner == [width, height]:
+                break
+            rect = self.call("WebDriver:GetWindowRect")
+            rect = rect.get("value", rect)
+            self.call("WebDriver:SetWindowRect", width=rect["width"] + width - inner[0],
+                      height=rect["height"] + height - inner[1])
+        else:
+            self.close()
+            raise RuntimeError("Firefox's page stays %d x %d, not %d x %d" % (*inner, width, height))
 
     def close(self):
         try:
