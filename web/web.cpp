@@ -106,11 +106,10 @@ void operator delete(void *p, size_t) noexcept
 // fd_write. Here it traps.
 #if defined(_LIBCPP_VERSION) && _LIBCPP_VERSION >= 15000
 #include <__verbose_abort>
-#ifndef _LIBCPP_VERBOSE_ABORT_NOEXCEPT
-#define _LIBCPP_VERBOSE_ABORT_NOEXCEPT
-#endif
 _LIBCPP_BEGIN_NAMESPACE_STD
-void __libcpp_verbose_abort(const char *, ...) _LIBCPP_VERBOSE_ABORT_NOEXCEPT
+// as the library declares it, noexcept or not by its version
+constexpr bool webabortnoexcept = noexcept(__libcpp_verbose_abort(""));
+void __libcpp_verbose_abort(const char *, ...) noexcept(webabortnoexcept)
 {
 	__builtin_trap();
 }
