@@ -25,6 +25,7 @@ constexpr int showrun = 10;           // frames timed together
 
 int main()
 {
+	decoder = BRINDLEWOCK_DECODER;
 	s = SDL_CreateRGBSurface(SDL_SWSURFACE, scrw, scrh, scrbpp, 0xff0000, 0xff00, 0xff, 0);
 	if (!s || !homfire() || !(ims[0] = loadim(imf[0]))) {
 		fprintf(stderr, "showframes: no screen, heat field or picture \"%s\"\n", imf[0]);

@@ -107,9 +107,15 @@ static void start(const opts &o)
 	SDL_PauseAudio(1);
 	if (!homfire())
 		fail(exitfail, "no memory for the heat field");
-	if (!(ims[0] = loadim(o.picture.c_str())))
+	ims[0] = loadim(o.picture.c_str());
+	if (stopped)
+		fail(exitfail, "interrupted; nothing written");
+	if (!ims[0])
 		fail(exitfail, "can't load the picture \"%s\": %s", o.picture.c_str(), SDL_GetError());
-	if (!(musa = loadmusa(o.music.c_str())))
+	musa = loadmusa(o.music.c_str());
+	if (stopped)
+		fail(exitfail, "interrupted; nothing written");
+	if (!musa)
 		fail(exitfail, "can't load the music \"%s\": %s", o.music.c_str(), SDL_GetError());
 }
 

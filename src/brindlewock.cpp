@@ -78,10 +78,14 @@ void homon()
 	SDL_WM_SetCaption("brindlewock", NULL);
 	if (!homfire())
 		exit(exitmemory);
+	// an interrupt or a termination while a file decodes ends the show
+	// there, as it would at the first frame
 	for (int i = 0; i < (int)(sizeof imf / sizeof *imf); i++)
 		if (!(ims[i] = loadim(imf[i])))
-			exit(exitpicture);
+			exit(loadstopped ? 0 : exitpicture);
 	musa = loadmusa(musf);
+	if (loadstopped)
+		exit(0);
 }
 
 bool homfire()

@@ -2,33 +2,37 @@
 // to attack the libraries that decode them, and a decoder that crashes,
 // aborts, loops or allocates without end inside the show would take the
 // show, its screen and its sound with it. So the show only reads a file's
-// bytes (a regular file, at most maxfile bytes) and hands them to a child
-// process, forked for the one file, that decodes them from memory with the
-// library calls the show would make and writes the result back through a
-// pipe: the picture's format, palette, colour key, alpha and pixels, or the
-// music's samples. The child runs under a seccomp filter that lets it
-// allocate, compute, write to its pipe and exit, and nothing else (no file,
-// no socket, no new process), with limits on its address space and CPU
-// time; the show kills it when it has not answered in maxwait ms. The show
-// checks every size in the answer before it builds its own surface or
-// sample from it. Whatever goes wrong in the child, the show sees a failed
-// load.
+// bytes (a regular file, at most maxfile bytes) and hands them to a program
+// of its own, brindlewock-decode (decode.cpp), started for the one file,
+// that decodes them with the library calls the show would make, under a
+// seccomp filter and limits, and sends back the picture's format, palette,
+// colour key, alpha and pixels, or the music's samples (answer.h). The
+// program shares no memory and no descriptor with the show but its socket,
+// and none of its environment but where the libraries are. The show kills
+// it when it has not answered in maxwait ms, allocates no more than the
+// answer's head says the picture or the samples take, and checks every
+// field before it builds its own surface or sample. Whatever goes wrong in
+// the decoder, the show sees a failed load; an interrupt or a termination
+// that comes while it waits stops the decoder and is the program's to
+// handle, as if it had come a moment later.
 #include "load.h"
 #include "frame.h"
 
 #include <SDL_image.h>
-#include <seccomp.h>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/mman.h>
-#include <sys/prctl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -38,26 +42,12 @@
 
 using bytes = std::vector<uint8_t>;
 
-constexpr int maxshort = 1 << 16;     // short reads of a file before its decoder is given up ...
-constexpr int64_t maxlack = 1 << 26;  // ... or bytes they lacked: more than a 4096 x 4096 picture holds
-constexpr size_t maxsaid = 200;       // bytes of a decoder's error message passed on
-constexpr int pipesize = 1 << 20;     // bytes the answer's pipe holds at once, as the system allows
+extern char **environ;
 
-// what an answer holds, its first eight bytes
-constexpr uint64_t saidpicture = 1;   // a picture: its head, palette and rows follow
-constexpr uint64_t saidmusic = 2;     // music: its samples follow
-constexpr uint64_t saidfailed = 3;    // the decoder failed: SDL's error message follows
+const char *decoder;
+int loadstopped;
 
-// the picture's surface as the decoder left it, ahead of its palette and rows
-struct imhead {
-	int32_t w, h;
-	int32_t bpp;                      // bits per pixel
-	int32_t ncolors;                  // palette entries that follow, 0 without a palette
-	uint32_t masks[4];                // red, green, blue, alpha
-	uint32_t flags;                   // the decoder's SDL_SRCCOLORKEY, SDL_SRCALPHA and SDL_RLEACCELOK
-	uint32_t colorkey;
-	uint32_t alpha;                   // the surface's own alpha
-};
+constexpr size_t answerstep = 1 << 20; // bytes the answer's buffer grows by at most before they arrive
 
 // The show's side: reading the file, and the answer.
 
@@ -115,79 +105,255 @@ static bool slurp(const char *file, bytes &out)
 	return ok;
 }
 
-// reads n bytes from fd into p unless the time runs out at end (realms());
-// false on a time-out, an error or the pipe's end
-static bool readby(int fd, uint8_t *p, size_t n, int64_t end)
+// where brindlewock-decode is: as set, else beside the running program,
+// else where the show's package puts it, seen from the running program's
+// folder (the capture's, in another folder of the same prefix)
+static std::string decoderpath()
 {
-	while (n) {
-		int64_t left = end - realms();
+	if (decoder)
+		return decoder;
+	char self[PATH_MAX];
+	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+	std::string dir = n > 0 ? std::string(self, n) : std::string();
+	dir = dir.substr(0, dir.rfind('/') + 1);
+	std::string beside = dir + "brindlewock-decode";
+#ifdef BRINDLEWOCK_DECODEREL
+	if (access(beside.c_str(), X_OK) != 0)
+		return dir + BRINDLEWOCK_DECODEREL;
+#endif
+	return beside;
+}
+
+// Starts the decoder with args (its first, the program's name, added here)
+// and the socket sock as its one channel; its process id, or -1 with SDL's
+// error set. Its environment holds only where the libraries are: the
+// runtime a user picked with LD_LIBRARY_PATH, and what is preloaded.
+static pid_t spawn(const std::vector<std::string> &args, int sock)
+{
+	std::string path = decoderpath();
+	std::vector<char *> argv{ (char *)"brindlewock-decode" }, envp;
+	for (auto &a : args)
+		argv.push_back((char *)a.c_str());
+	argv.push_back(nullptr);
+	for (char **e = environ; *e; e++)
+		if (!strncmp(*e, "LD_LIBRARY_PATH=", 16) || !strncmp(*e, "LD_PRELOAD=", 11))
+			envp.push_back(*e);
+	envp.push_back(nullptr);
+	posix_spawn_file_actions_t fa;
+	posix_spawnattr_t at;
+	posix_spawn_file_actions_init(&fa);
+	posix_spawnattr_init(&at);
+	posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+	posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+	posix_spawn_file_actions_adddup2(&fa, sock, decodefd);
+	posix_spawn_file_actions_addclosefrom_np(&fa, decodefd + 1);
+	// a process group of its own, every signal at its default action and
+	// none blocked, whatever the show's are
+	sigset_t all, none;
+	sigfillset(&all);
+	sigemptyset(&none);
+	posix_spawnattr_setpgroup(&at, 0);
+	posix_spawnattr_setsigdefault(&at, &all);
+	posix_spawnattr_setsigmask(&at, &none);
+	posix_spawnattr_setflags(&at, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+	pid_t pid;
+	int e = posix_spawn(&pid, path.c_str(), &fa, &at, argv.data(), envp.data());
+	posix_spawn_file_actions_destroy(&fa);
+	posix_spawnattr_destroy(&at);
+	if (e) {
+		SDL_SetError("can't start its decoder %s: %s", path.c_str(), strerror(e));
+		return -1;
+	}
+	return pid;
+}
+
+// The exchange with one decoder: its socket, the time it has, and a signal
+// descriptor for the interrupt and the termination that would end the
+// program meanwhile (blocked while it waits, so that they are seen here).
+struct talk {
+	int fd;
+	int64_t end;                      // realms() when the decoder's time is up
+	int sigfd;
+	int stopped;                      // the signal that came, 0 for none
+};
+
+// waits until fd is ready for events; false when the time is up or a
+// signal came
+static bool ready(talk &t, short events)
+{
+	for (;;) {
+		int64_t left = t.end - realms();
 		if (left <= 0)
 			return false;
-		struct pollfd pf = { fd, POLLIN, 0 };
-		struct timespec t = { (time_t)(left / 1000), (long)(left % 1000 * 1000000) };
-		long r = syscall(SYS_ppoll, &pf, 1, &t, nullptr, 0);
+		struct pollfd pf[2] = { { t.fd, events, 0 }, { t.sigfd, POLLIN, 0 } };
+		struct timespec ts = { (time_t)(left / 1000), (long)(left % 1000 * 1000000) };
+		// the system call itself: a preloaded clock must not shorten the wait
+		long r = syscall(SYS_ppoll, pf, 2, &ts, nullptr, 0);
 		if (r < 0 && errno != EINTR)
 			return false;
-		if (r <= 0)
-			continue;
-		ssize_t got = read(fd, p, n);
-		if (got < 0 && errno == EINTR)
-			continue;
-		if (got <= 0)
+		if (r > 0 && pf[1].revents) {
+			struct signalfd_siginfo si;
+			if (read(t.sigfd, &si, sizeof si) == sizeof si)
+				t.stopped = (int)si.ssi_signo;
 			return false;
-		p += got;
-		n -= got;
+		}
+		if (r > 0)
+			return true;
+	}
+}
+
+// sends n bytes from p (out), or reads n bytes into p; false on the time, a
+// signal, an error or the socket's end (a decoder may answer without
+// reading all it was sent)
+static bool moveby(talk &t, void *p, size_t n, bool out)
+{
+	for (uint8_t *at = (uint8_t *)p; n;) {
+		if (!ready(t, out ? POLLOUT : POLLIN))
+			return false;
+		ssize_t moved = out ? send(t.fd, at, n, MSG_NOSIGNAL | MSG_DONTWAIT) : recv(t.fd, at, n, MSG_DONTWAIT);
+		if (moved < 0 && (errno == EINTR || errno == EAGAIN))
+			continue;
+		if (moved <= 0)
+			return false;
+		at += moved;
+		n -= moved;
 	}
 	return true;
 }
 
-[[noreturn]] static void decoder(pid_t show, int pipefd, const bytes &file, void (*init)(), void (*decode)(const bytes &));
-
-// Decodes file's bytes in a sandboxed child with decode, after init; the
-// child's answer, or an empty one with SDL's error set when the child
-// failed, was stopped or gave an answer that can't be right. The answer
-// starts with what it holds: saidpicture, saidmusic or saidfailed.
-static bytes sandboxed(const bytes &file, void (*init)(), void (*decode)(const bytes &))
+static bool readby(talk &t, void *p, size_t n)
 {
-	int p[2];
-	if (pipe2(p, O_CLOEXEC) != 0) {
-		SDL_SetError("no pipe for the decoder: %s", strerror(errno));
-		return {};
+	return moveby(t, p, n, false);
+}
+
+// reads n more bytes onto the end of out, growing it no faster than they
+// come, so that a length that was claimed and never sent costs nothing
+static bool readonto(talk &t, bytes &out, size_t n)
+{
+	while (n) {
+		size_t part = std::min(n, answerstep), at = out.size();
+		out.resize(at + part);
+		if (!readby(t, out.data() + at, part))
+			return false;
+		n -= part;
 	}
-	// a larger pipe moves the answer in fewer turns; the default size does too
-	fcntl(p[0], F_SETPIPE_SZ, pipesize);
-	pid_t show = getpid(), pid = fork();
-	if (pid == 0)
-		decoder(show, p[1], file, init, decode);
-	close(p[1]);
-	if (pid < 0) {
-		close(p[0]);
-		SDL_SetError("no process for the decoder: %s", strerror(errno));
-		return {};
-	}
-	int64_t end = realms() + maxwait;
-	bytes answer;
-	uint64_t n = 0;
-	bool whole = readby(p[0], (uint8_t *)&n, sizeof n, end) && n >= sizeof(uint64_t) && n <= (uint64_t)maxmem;
-	if (whole) {
-		answer.resize(n);
-		whole = readby(p[0], answer.data(), n, end);
-	}
-	bool late = realms() >= end;
-	close(p[0]);
-	// it has done all it is for, or all it may
-	kill(pid, SIGKILL);
-	int status = 0;
-	while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
-		;
-	if (whole)
-		return answer;
-	if (late)
-		SDL_SetError("its decoder did not answer in %d s", (int)(maxwait / 1000));
-	else if (WIFSIGNALED(status) && WTERMSIG(status) != SIGKILL)
-		SDL_SetError("its decoder was stopped by signal %d", WTERMSIG(status));
+	return true;
+}
+
+// What a whole answer may be, from what precedes its body: the bytes that
+// follow the length for a picture whose head is h, or 0 when the head
+// can't be right. Every field is held to what a surface can be: its size,
+// bits per pixel, masks within them, a palette only at 8 bits and of at
+// most 256 entries, no flags but the three a decoder leaves, an alpha byte.
+static uint64_t imanswerlen(const imhead &h)
+{
+	int bpp = h.bpp, depth = (bpp + 7) / 8;
+	bool known = bpp == 8 || bpp == 15 || bpp == 16 || bpp == 24 || bpp == 32;
+	if (!known || h.w <= 0 || h.h <= 0 || h.ncolors < 0 || h.ncolors > (bpp == 8 ? 256 : 0))
+		return 0;
+	uint64_t room = bpp == 32 ? 0xffffffffull : (1ull << bpp) - 1;
+	for (uint32_t m : h.masks)
+		if ((m & ~room) || (bpp == 8 && m))
+			return 0;
+	if (h.flags & ~(uint32_t)(SDL_SRCCOLORKEY | SDL_SRCALPHA | SDL_RLEACCELOK) || h.alpha > 255)
+		return 0;
+	uint64_t pixels = (uint64_t)h.w * h.h * depth;
+	if (pixels > (uint64_t)maxmem)
+		return 0;
+	return sizeof(uint64_t) + sizeof h + (uint64_t)h.ncolors * sizeof(SDL_Color) + pixels;
+}
+
+// the words for how a decoder ended without a whole answer
+static void sayended(const talk &t, int status)
+{
+	int sig = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+	if (realms() >= t.end)
+		SDL_SetError("its decoder took longer than it may (%d s)", (int)(maxwait / 1000));
+	else if (sig == SIGXCPU)
+		SDL_SetError("its decoder took longer than it may (%d s of CPU time)", maxcpu);
+	else if (sig == SIGSYS)
+		SDL_SetError("its decoder tried to do what it may not (a system call outside its filter)");
+	else if (sig && sig != SIGKILL)
+		SDL_SetError("its decoder crashed (SIG%s, %s)", sigabbrev_np(sig), strsignal(sig));
 	else
 		SDL_SetError("its decoder gave no whole answer");
+}
+
+// Decodes file's bytes in the decoder started with args; its answer, or an
+// empty one with SDL's error set when the decoder failed, was stopped or
+// gave an answer that can't be right. The answer starts with what it
+// holds: saidpicture, saidmusic or saidfailed. An interrupt or a
+// termination while it waits stops the decoder; loadstopped says which, and
+// the signal is then raised again for the program's own handling.
+static bytes sandboxed(const bytes &file, const std::vector<std::string> &args)
+{
+	int sv[2];
+	if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+		SDL_SetError("no socket for its decoder: %s", strerror(errno));
+		return {};
+	}
+	// the decoder's end kept clear of the descriptor it is given as
+	int theirs = fcntl(sv[1], F_DUPFD_CLOEXEC, decodefd + 1);
+	close(sv[1]);
+	sigset_t sigs, before;
+	sigemptyset(&sigs);
+	sigaddset(&sigs, SIGINT);
+	sigaddset(&sigs, SIGTERM);
+	pthread_sigmask(SIG_BLOCK, &sigs, &before);
+	talk t = { sv[0], realms() + maxwait, signalfd(-1, &sigs, SFD_CLOEXEC | SFD_NONBLOCK), 0 };
+	pid_t pid = theirs >= 0 && t.sigfd >= 0 ? spawn(args, theirs) : -1;
+	if (theirs < 0 || t.sigfd < 0)
+		SDL_SetError("no descriptor for its decoder: %s", strerror(errno));
+	if (theirs >= 0)
+		close(theirs);
+	bytes answer;
+	bool whole = false, wrong = false;
+	if (pid > 0) {
+		uint64_t n = file.size(), head[2] = { 0, 0 }, len = 0;
+		// what it has not read when it answers is no matter
+		if (moveby(t, &n, sizeof n, true))
+			moveby(t, (void *)file.data(), file.size(), true);
+		shutdown(t.fd, SHUT_WR);
+		if (readby(t, head, sizeof head)) {
+			answer.assign((const uint8_t *)&head[1], (const uint8_t *)&head[1] + sizeof head[1]);
+			imhead h;
+			bool known = head[1] != saidpicture || readby(t, &h, sizeof h);
+			if (head[1] == saidpicture && known) {
+				len = imanswerlen(h);
+				answer.insert(answer.end(), (const uint8_t *)&h, (const uint8_t *)&h + sizeof h);
+			} else if (head[1] == saidmusic) {
+				len = head[0] <= sizeof head[1] + (uint64_t)maxmem ? head[0] : 0;
+			} else if (head[1] == saidfailed) {
+				len = head[0] <= sizeof head[1] + maxsaid ? head[0] : 0;
+			}
+			// a length the head doesn't allow is refused before a byte of it is taken
+			wrong = known && !t.stopped && realms() < t.end && (len == 0 || len != head[0] || len < answer.size());
+			whole = !wrong && len && readonto(t, answer, len - answer.size());
+		}
+	}
+	close(t.fd);
+	int status = 0;
+	if (pid > 0) {
+		// it has done all it is for, or all it may
+		kill(pid, SIGKILL);
+		while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
+			;
+	}
+	close(t.sigfd);
+	pthread_sigmask(SIG_SETMASK, &before, nullptr);
+	loadstopped = t.stopped;
+	if (t.stopped) {
+		SDL_SetError("stopped by a signal");
+		raise(t.stopped);
+		return {};
+	}
+	if (whole)
+		return answer;
+	if (wrong)
+		SDL_SetError("its decoder gave an answer that can't be right");
+	else if (pid > 0)
+		sayended(t, status);
 	return {};
 }
 
@@ -202,268 +368,43 @@ static uint64_t said(const bytes &answer)
 	if (what == saidfailed) {
 		// SDL's own formatting knows no precision; and the words come from
 		// the decoder, so what is not printable goes as '?', one line
-		std::string why(answer.begin() + sizeof what, answer.begin() + sizeof what + std::min(answer.size() - sizeof what, maxsaid));
+		std::string why(answer.begin() + sizeof what, answer.end());
 		for (char &c : why)
 			if ((unsigned char)c < ' ' || (unsigned char)c > '~')
 				c = '?';
-		SDL_SetError("%s", why.c_str());
-	} else if (what != saidpicture && what != saidmusic)
-		SDL_SetError("its decoder gave an answer that can't be right");
+		SDL_SetError(why == saidnomemory ? "its decoder %s" : "%s", why.c_str());
+	}
 	return what;
-}
-
-// The child's side.
-
-static bytes answer;                  // what the child sends: its length, then what it holds
-
-// sends answer and ends the child; a write that can't be made ends it all
-// the same, and the show sees a short answer
-[[noreturn]] static void sendanswer()
-{
-	uint64_t n = answer.size() - sizeof n;
-	memcpy(answer.data(), &n, sizeof n);
-	for (size_t at = 0; at < answer.size();) {
-		ssize_t put = write(answerfd, answer.data() + at, answer.size() - at);
-		if (put < 0 && errno == EINTR)
-			continue;
-		if (put <= 0)
-			break;
-		at += put;
-	}
-	// no exit handlers, no sanitizers' exit checks: the process just ends
-	syscall(SYS_exit_group, 0);
-	__builtin_unreachable();
-}
-
-static void put(const void *p, size_t n)
-{
-	answer.insert(answer.end(), (const uint8_t *)p, (const uint8_t *)p + n);
-}
-
-// starts the answer anew with what it holds
-static void begin(uint64_t what)
-{
-	answer.assign(sizeof(uint64_t), 0);
-	put(&what, sizeof what);
-}
-
-// answers that decoding failed, with SDL's error message
-[[noreturn]] static void failed(const char *why)
-{
-	begin(saidfailed);
-	put(why, std::min(strlen(why), maxsaid));
-	sendanswer();
-}
-
-// The memory stream's reads are counted: some decoders ignore a short read
-// at the end of a file and go on parsing what their buffers held before,
-// round and round, and once a decoder has read past the end more, in
-// either count, than any picture needs (a decoder that reads row by row
-// makes one short read per missing row), it is given up at once rather
-// than when its CPU time runs out.
-static int nshort;                    // reads that came back short ...
-static int64_t nlack;                 // ... and the bytes they lacked
-static int (*memread)(SDL_RWops *, void *, int, int); // the memory stream's own read
-
-static int guardread(SDL_RWops *rw, void *p, int size, int n)
-{
-	int got = memread(rw, p, size, n);
-	if (got < n) {
-		nlack += (int64_t)size * (n - (got > 0 ? got : 0));
-		if (++nshort > maxshort || nlack > maxlack)
-			failed("the file is damaged: its decoder reads on past its end");
-	}
-	return got;
-}
-
-// the file's bytes as a read stream that gives a runaway decoder up
-static SDL_RWops *guarded(const bytes &file)
-{
-	SDL_RWops *rw = SDL_RWFromConstMem(file.data(), (int)file.size());
-	if (rw) {
-		memread = rw->read;
-		rw->read = guardread;
-	}
-	return rw;
-}
-
-// the seccomp filter: what decoding from memory needs, and no more; false when it can't be set
-static bool confine()
-{
-	scmp_filter_ctx f = seccomp_init(SCMP_ACT_KILL_PROCESS);
-	if (!f)
-		return false;
-	// memory, never executable
-	int rc = 0;
-	for (int call : { SCMP_SYS(brk), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(madvise) })
-		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, call, 0);
-	for (int call : { SCMP_SYS(mmap), SCMP_SYS(mprotect) })
-		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, call, 1, SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
-	// locks, clocks, signal masks, the end of the process, and the size of
-	// the memory, which qsort asks for
-	for (int call : { SCMP_SYS(futex), SCMP_SYS(sched_yield), SCMP_SYS(clock_gettime), SCMP_SYS(gettimeofday),
-	                  SCMP_SYS(getpid), SCMP_SYS(gettid), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn),
-	                  SCMP_SYS(close), SCMP_SYS(exit), SCMP_SYS(exit_group),
-	                  SCMP_SYS(sysinfo) })
-		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, call, 0);
-	// the sanitizers' allocator asks which signal stack it is on
-	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(sigaltstack), 1, SCMP_A0(SCMP_CMP_EQ, 0));
-	// abort() signals itself, and nothing else
-	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_EQ, (scmp_datum_t)getpid()));
-	// the answer; what a library prints (or stdio's look at the stream
-	// first) fails quietly, as writes to a full disk would
-	for (int call : { SCMP_SYS(write), SCMP_SYS(writev) }) {
-		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, call, 1, SCMP_A0(SCMP_CMP_EQ, answerfd));
-		for (int fd : { 1, 2 })
-			rc |= seccomp_rule_add(f, SCMP_ACT_ERRNO(EBADF), call, 1, SCMP_A0(SCMP_CMP_EQ, (scmp_datum_t)fd));
-	}
-	for (int call : { SCMP_SYS(fstat), SCMP_SYS(newfstatat) })
-		rc |= seccomp_rule_add(f, SCMP_ACT_ERRNO(EBADF), call, 0);
-	rc |= seccomp_load(f);
-	seccomp_release(f);
-	return rc == 0;
-}
-
-// the address space the process has now, in bytes; -1 if it can't be read
-static int64_t addressspace()
-{
-	FILE *f = fopen("/proc/self/statm", "r");
-	long long pages = -1;
-	if (f) {
-		if (fscanf(f, "%lld", &pages) != 1)
-			pages = -1;
-		fclose(f);
-	}
-	return pages < 0 ? -1 : pages * sysconf(_SC_PAGESIZE);
-}
-
-// The child: it must not run the show's exit handlers or SDL's signal
-// handlers (the classic SDL's parachute shuts SDL down on a fault, which
-// would close the show's display and sound), nor write anywhere but its
-// pipe. Its signals take their default actions, its standard streams are
-// /dev/null, and every descriptor but the pipe (the display's socket, the
-// sound device, whatever the show was started with) is closed. The
-// decoders' libraries are initialised before the filter goes on, so that
-// any they load when first used is loaded. The address space is capped at
-// what the child has plus maxmem: a fixed cap would break the sanitizers'
-// build, which reserves terabytes of address space for its shadow memory
-// at start.
-[[noreturn]] static void decoder(pid_t show, int pipefd, const bytes &file, void (*init)(), void (*decode)(const bytes &))
-{
-	struct sigaction dfl = {};
-	dfl.sa_handler = SIG_DFL;
-	for (int sig = 1; sig < NSIG; sig++)
-		sigaction(sig, &dfl, nullptr);
-	sigset_t none;
-	sigemptyset(&none);
-	sigprocmask(SIG_SETMASK, &none, nullptr);
-	prctl(PR_SET_PDEATHSIG, SIGKILL);
-	prctl(PR_SET_DUMPABLE, 0);
-	// the pipe out of the way of the standard streams, then to answerfd
-	int out = fcntl(pipefd, F_DUPFD, answerfd + 1);
-	int null = open("/dev/null", O_RDWR);
-	bool ok = out > answerfd && null >= 0;
-	for (int fd = 0; ok && fd < 3; fd++)
-		ok = dup2(null, fd) == fd;
-	ok = ok && dup2(out, answerfd) == answerfd && close_range(answerfd + 1, ~0U, 0) == 0;
-	init();
-	int64_t space = addressspace();
-	struct rlimit cpu = { maxcpu, maxcpu + 1 }, as = { (rlim_t)(space + maxmem), (rlim_t)(space + maxmem) },
-	              zero = { 0, 0 };
-	// (a show that ended before its death signal was asked for is no longer the parent)
-	ok = ok && getppid() == show && space > 0 && setrlimit(RLIMIT_CPU, &cpu) == 0 && setrlimit(RLIMIT_AS, &as) == 0 &&
-	     setrlimit(RLIMIT_CORE, &zero) == 0 && setrlimit(RLIMIT_FSIZE, &zero) == 0;
-	// never decode unconfined
-	if (!ok || !confine())
-		syscall(SYS_exit_group, 1);
-	decode(file);
-	sendanswer();
 }
 
 // The picture.
 
-static void iminit()
-{
-	IMG_Init(IMG_INIT_JPG | IMG_INIT_PNG | IMG_INIT_TIF | IMG_INIT_WEBP);
-}
-
-static const char *imtype;            // the file's extension, which names its type, as IMG_Load takes it
-
-// Whether file is a PNG with a chunk ahead of the picture's data that runs
-// past the end of the file. The PNG library allocates and clears a buffer
-// of the length a chunk claims, up to 2 GiB, before it reads the chunk and
-// finds it short; the picture's data would then have to come from past the
-// end, so such a file can only fail, and it is refused before it is decoded.
-static bool pngrunsout(const bytes &file)
-{
-	static const uint8_t sig[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
-	if (file.size() < 8 || memcmp(file.data(), sig, 8) != 0)
-		return false;
-	for (uint64_t at = 8; at + 8 <= file.size();) {
-		const uint8_t *head = file.data() + at;
-		if (memcmp(head + 4, "IDAT", 4) == 0)
-			return false;
-		at += ((uint64_t)head[0] << 24 | head[1] << 16 | head[2] << 8 | head[3]) + 12; // length, type, data and check
-		if (at > file.size())
-			return true;
-	}
-	return false;
-}
-
-static void imdecode(const bytes &file)
-{
-	if (pngrunsout(file))
-		failed("the file is damaged: a chunk runs past its end");
-	SDL_Surface *p = IMG_LoadTyped_RW(guarded(file), 1, (char *)imtype);
-	if (!p)
-		failed(IMG_GetError());
-	SDL_PixelFormat *f = p->format;
-	imhead h = { p->w, p->h, f->BitsPerPixel, f->palette ? f->palette->ncolors : 0,
-	             { f->Rmask, f->Gmask, f->Bmask, f->Amask },
-	             p->flags & (SDL_SRCCOLORKEY | SDL_SRCALPHA | SDL_RLEACCELOK), f->colorkey, f->alpha };
-	begin(saidpicture);
-	put(&h, sizeof h);
-	if (h.ncolors > 0)
-		put(f->palette->colors, (size_t)h.ncolors * sizeof *f->palette->colors);
-	for (int y = 0; y < p->h; y++)
-		put((const uint8_t *)p->pixels + (size_t)y * p->pitch, (size_t)p->w * f->BytesPerPixel);
-}
-
-// the surface an answer describes, as the decoder left it; null, with
-// SDL's error set, when the answer can't be right
+// the surface an answer describes, as the decoder left it (its head held
+// to imanswerlen already); null, with SDL's error set, when SDL can't make
+// it. A palette comes with all of its 256 entries, those the decoder did
+// not set black, so that an index past the decoder's colours is black, and
+// so transparent, on every runtime.
 static SDL_Surface *imunpack(const bytes &a)
 {
 	imhead h;
 	size_t at = sizeof(uint64_t) + sizeof h;
-	if (a.size() < at) {
-		SDL_SetError("its decoder gave a short answer");
-		return nullptr;
-	}
 	memcpy(&h, a.data() + sizeof(uint64_t), sizeof h);
-	int bpp = h.bpp, depth = (bpp + 7) / 8;
-	bool right = (bpp == 8 || bpp == 15 || bpp == 16 || bpp == 24 || bpp == 32) && h.w > 0 && h.h > 0 &&
-	             h.ncolors >= 0 && h.ncolors <= (bpp == 8 ? 256 : 0);
-	size_t row = right ? (size_t)h.w * depth : 0;
-	size_t palette = right ? (size_t)h.ncolors * sizeof(SDL_Color) : 0;
-	right = right && (uint64_t)h.h * row <= (uint64_t)maxmem && a.size() == at + palette + (size_t)h.h * row;
-	if (!right) {
-		SDL_SetError("its decoder gave an answer that can't be right");
-		return nullptr;
-	}
-	SDL_Surface *p = SDL_CreateRGBSurface(SDL_SWSURFACE, h.w, h.h, bpp, h.masks[0], h.masks[1], h.masks[2], h.masks[3]);
+	int depth = (h.bpp + 7) / 8;
+	size_t row = (size_t)h.w * depth, palette = (size_t)h.ncolors * sizeof(SDL_Color);
+	SDL_Surface *p = SDL_CreateRGBSurface(SDL_SWSURFACE, h.w, h.h, h.bpp, h.masks[0], h.masks[1], h.masks[2], h.masks[3]);
 	if (!p)
 		return nullptr;
+	SDL_Palette *pal = p->format->palette;
 	if (p->w != h.w || p->h != h.h || p->format->BytesPerPixel != depth || p->pitch < (int)row ||
-	    (h.ncolors && (!p->format->palette || p->format->palette->ncolors < h.ncolors))) {
+	    (h.ncolors && (!pal || pal->ncolors < 256))) {
 		SDL_FreeSurface(p);
 		SDL_SetError("its decoder gave an answer that can't be right");
 		return nullptr;
 	}
 	const uint8_t *src = a.data() + at;
-	if (h.ncolors) {
-		// as the decoders set their palettes
-		memcpy(p->format->palette->colors, src, palette);
-		p->format->palette->ncolors = h.ncolors;
+	if (pal) {
+		memset(pal->colors, 0, (size_t)pal->ncolors * sizeof(SDL_Color));
+		memcpy(pal->colors, src, palette);
 	}
 	src += palette;
 	for (int y = 0; y < h.h; y++)
@@ -483,8 +424,7 @@ SDL_Surface *imdecoded(const char *file)
 		return nullptr;
 	// as IMG_Load(file) does: the file's extension names its type
 	const char *ext = strrchr(file, '.');
-	imtype = ext ? ext + 1 : nullptr;
-	bytes = sandboxed(bytes, iminit, imdecode);
+	bytes = sandboxed(bytes, { "picture", ext ? ext + 1 : "" });
 	if (said(bytes) != saidpicture)
 		return nullptr;
 	return imunpack(bytes);
@@ -505,32 +445,31 @@ SDL_Surface *loadim(const char *file)
 	return im;
 }
 
-// The music.
-
-static void musinit()
-{
-	Mix_Init(MIX_INIT_OGG | MIX_INIT_FLAC);
-}
-
-static void musdecode(const bytes &file)
-{
-	Mix_Chunk *c = Mix_LoadWAV_RW(guarded(file), 1);
-	if (!c)
-		failed(Mix_GetError());
-	begin(saidmusic);
-	put(c->abuf, c->alen);
-}
+// The music: the decoder converts it to the mixer's format, which it is
+// told; without an open mixer there is nothing to play it on, as the
+// mixer's own loading says.
 
 Mix_Chunk *loadmusa(const char *file)
 {
+	int rate = 0, chans = 0;
+	Uint16 format = 0;
+	if (!Mix_QuerySpec(&rate, &format, &chans)) {
+		SDL_SetError("Audio device hasn't been opened");
+		return nullptr;
+	}
 	bytes bytes;
 	if (!slurp(file, bytes))
 		return nullptr;
-	bytes = sandboxed(bytes, musinit, musdecode);
+	bytes = sandboxed(bytes, { "music", std::to_string(rate), std::to_string(format), std::to_string(chans) });
 	if (said(bytes) != saidmusic)
 		return nullptr;
-	// the samples stay for as long as the process: the chunk does not own them
-	size_t n = bytes.size() - sizeof(uint64_t);
+	// whole frames of samples, which stay for as long as the process: the
+	// chunk does not own them
+	size_t n = bytes.size() - sizeof(uint64_t), frame = (size_t)chans * ((format & 0xff) / 8);
+	if (frame == 0 || n % frame) {
+		SDL_SetError("its decoder gave an answer that can't be right");
+		return nullptr;
+	}
 	uint8_t *samples = (uint8_t *)malloc(n ? n : 1);
 	if (!samples) {
 		SDL_SetError("no memory for the music");

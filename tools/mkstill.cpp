@@ -115,6 +115,7 @@ static std::vector<uint8_t> boxscale(const uint8_t *rgb, int pitch, int x, int y
 
 int main(int argc, char **argv)
 {
+	decoder = BRINDLEWOCK_DECODER;
 	unsigned seed = 1;
 	const char *picture = imf[0];
 	int cx = 0, cy = 0, cw = scrw, ch = scrh, ow = 0, oh = 0;

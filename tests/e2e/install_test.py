@@ -22,6 +22,7 @@ def packages(prefix="usr"):
     show = {
         "games/brindlewock": True,
         "lib/games/brindlewock/brindlewock": True,
+        "lib/games/brindlewock/brindlewock-decode": True,
         "share/games/brindlewock/galleri.jpg": False,
         "share/games/brindlewock/musa.ogg": False,
         "share/applications/brindlewock.desktop": False,

@@ -1,13 +1,19 @@
-"""The decoders' sandbox, end to end. A decoder that the preloaded hostile
+"""The decoders' program, end to end. A decoder that the preloaded hostile
 library makes misbehave (abort, loop without reading, fault holding the
 allocator's lock, wait for ever, allocate without end, open or write a
-file, answer short or lie) is stopped: in the picture's decoder the show
-ends with status 2, printing nothing, SDL shut down, before its first
-frame; in the music's, the show runs silent to its end with 0. A FIFO in
-the picture's place ends the show the same way, and does not hang it."""
+file, answer short, lie about its length or its palette) is stopped: in the
+picture's decoder the show ends with status 2, printing nothing, SDL shut
+down, before its first frame; in the music's, the show runs silent to its
+end with 0. The capture says in words what the picture's decoder did. A
+FIFO in the picture's place ends the show the same way, and does not hang
+it. While a decoder runs, it holds nothing of the show's (memory, variables,
+descriptors) and is confined, and Ctrl-C or SIGTERM end the show with 0 and
+the capture as interrupted, at once."""
 import concurrent.futures
 import fcntl
 import os
+import re
+import signal
 import subprocess
 import time
 import unittest
@@ -15,9 +21,11 @@ import unittest
 import showrun as sr
 
 HOSTILE = os.path.abspath(os.path.join(sr.BUILDDIR, "tests", "libhostile.so"))
+CAPTURE = os.path.abspath(os.path.join(sr.BUILDDIR, "brindlewock-capture"))
 SPEED = 100         # the show's clock: a whole show in 0.75 s
 AT_ONCE = 8         # s a stopped decoder may hold loading up, well inside the show's wait
 WAIT = 15           # s the show waits for a decoder's answer (maxwait)
+SHOWMEM = 400 << 10 # KiB the show may reach: far less than a lying decoder's gibibyte
 
 # case, the file it is in, what the show must end with (status, silent), and
 # the most seconds loading may take; the longest first
@@ -32,35 +40,64 @@ CASES = [(how, file, end, took) for file, end in (("galleri.jpg", (2, None)), ("
              ("write", AT_ONCE),
              ("short", AT_ONCE),
              ("lie", AT_ONCE),
+             ("long", AT_ONCE),          # refused at its head, though the decoder waits on
+             ("negative", AT_ONCE),
          )] + [("fifo", "galleri.jpg", (2, None), AT_ONCE)]
+
+# what the capture says of the picture's decoder; a spinning one may meet the
+# show's wait before its CPU time on a busy machine
+WORDS = [
+    ("deadlock", "its decoder took longer than it may (15 s)"),
+    ("spin", r"its decoder took longer than it may \((4 s of CPU time|15 s)\)"),
+    ("hog", "its decoder used more memory than it may"),
+    ("open", "its decoder tried to do what it may not (a system call outside its filter)"),
+    ("abort", "its decoder crashed (SIGABRT, Aborted)"),
+    ("lockfault", "its decoder crashed (SIGSEGV, Segmentation fault)"),
+    ("long", "its decoder gave an answer that can't be right"),
+]
+WORDS = [(how, re.escape(words) if how != "spin" else words) for how, words in WORDS]
+
+
+def hostile(d, decoder, how):
+    """The hostile library, linked into d under the name that tells it what
+    to do: the decoders' program keeps what is preloaded, and no other
+    variable."""
+    link = os.path.join(d, "hostile.%s.%s.so" % (decoder, how))
+    os.symlink(HOSTILE, link)
+    return link
 
 
 def run(d, how, file):
     """Runs the show, spied on, with the decoder of file misbehaving as how
     says; returns (status, stdout, stderr), the SDL calls, the seconds
-    loading took (to the play request or the show's end) and the seconds
-    the show took. The show is handed the file "written", open for writing,
-    on a descriptor above any the show opens itself."""
+    loading took (to the play request or the show's end), the seconds the
+    show took and its peak memory in KiB. The show is handed the file
+    "written", open for writing, on a descriptor above any the show opens
+    itself."""
     sr.picture(d)
     sr.music(d, seconds=1)
-    extra = {"LD_PRELOAD": HOSTILE + " " + sr.SPY, "SPY_LOG": os.path.join(d, "calls.log")}
+    extra = {"LD_PRELOAD": sr.SPY, "SPY_LOG": os.path.join(d, "calls.log")}
     with open(os.path.join(d, "written"), "wb") as f:
         written = fcntl.fcntl(f.fileno(), fcntl.F_DUPFD, 64)
         if how == "fifo":
             os.unlink(os.path.join(d, file))
             os.mkfifo(os.path.join(d, file))
         else:
-            extra.update(HOSTILE="%s:%s" % ("picture" if file == "galleri.jpg" else "music", how),
-                         HOSTILE_FD=str(written))
+            extra["LD_PRELOAD"] = hostile(d, "picture" if file == "galleri.jpg" else "music", how) + " " + sr.SPY
         t = time.time()
         p = subprocess.Popen([sr.BIN], cwd=d, env=sr.env(speed=SPEED, **extra), pass_fds=(written,),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         os.close(written)
-        sr.until("the end of loading", lambda: p.poll() is not None or any(
+        # ended, looked at without reaping it
+        ended = lambda: os.waitid(os.P_PID, p.pid, os.WEXITED | os.WNOHANG | os.WNOWAIT) is not None
+        sr.until("the end of loading", lambda: ended() or any(
             c.startswith("Mix_PlayChannelTimed") for c in sr.calls(extra["SPY_LOG"])), timeout=60)
         loading = time.time() - t
-        ended = sr.finish(p, timeout=60)
-    return ended, sr.calls(extra["SPY_LOG"]), loading, time.time() - t
+        # reaped here, for the kernel's account of the show's peak memory
+        out, err = p.stdout.read(), p.stderr.read()
+        _, status, usage = os.wait4(p.pid, 0)
+        p.returncode = os.waitstatus_to_exitcode(status)
+    return (p.returncode, out, err), sr.calls(extra["SPY_LOG"]), loading, time.time() - t, usage.ru_maxrss
 
 
 def case(how, file):
@@ -71,6 +108,38 @@ def case(how, file):
         return got + (os.path.exists(os.path.join(d, "hostile.out")), os.path.getsize(os.path.join(d, "written")))
 
 
+def decoders(pid):
+    """The process ids of the decoders' programs that pid has started."""
+    try:
+        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+            kids = [int(k) for k in f.read().split()]
+    except FileNotFoundError:
+        return []
+    found = []
+    for k in kids:
+        try:
+            with open("/proc/%d/cmdline" % k, "rb") as f:
+                if f.read().startswith(b"brindlewock-decode\0"):
+                    found.append(k)
+        except FileNotFoundError:
+            pass
+    return found
+
+
+def view(pid):
+    """What a running decoder holds, read from outside: its shared writable
+    mappings, its environment's names, its descriptors and where they lead,
+    its seccomp mode and its process group."""
+    with open("/proc/%d/maps" % pid) as f:
+        shared = [l.strip() for l in f if l.split()[1].startswith("rw") and l.split()[1][3] == "s"]
+    with open("/proc/%d/environ" % pid, "rb") as f:
+        names = sorted(v.split(b"=", 1)[0].decode() for v in f.read().split(b"\0") if v)
+    fds = {int(fd): os.readlink("/proc/%d/fd/%s" % (pid, fd)) for fd in os.listdir("/proc/%d/fd" % pid)}
+    with open("/proc/%d/status" % pid) as f:
+        seccomp = re.search(r"^Seccomp:\s*(\d+)", f.read(), re.M).group(1)
+    return shared, names, fds, seccomp, os.getpgid(pid)
+
+
 class Sandbox(unittest.TestCase):
     def test_misbehaving_decoders_are_stopped(self):
         # six at a time: most of a case is waiting on a decoder that is
@@ -79,7 +148,7 @@ class Sandbox(unittest.TestCase):
             runs = [pool.submit(case, how, file) for how, file, _, _ in CASES]
         for (how, file, (status, silent), most), r in zip(CASES, runs):
             with self.subTest(how=how, file=file):
-                ended, calls, loading, took, out, written = r.result()
+                ended, calls, loading, took, peak, out, written = r.result()
                 self.assertEqual(ended, (status, b"", b""))
                 self.assertEqual(calls[-1:], ["SDL_Quit"])
                 if silent:
@@ -90,6 +159,61 @@ class Sandbox(unittest.TestCase):
                 self.assertLess(loading, most)
                 self.assertFalse(out, "the decoder made a file")
                 self.assertEqual(written, 0, "the decoder wrote to a file it was handed")
+                if how in ("long", "lie"):
+                    self.assertLess(peak, SHOWMEM, "the show allocated what the decoder claimed")
+
+    def test_capture_says_what_the_decoder_did(self):
+        def one(how):
+            with sr.workdir() as d:
+                sr.picture(d)
+                sr.music(d, seconds=1)
+                p = subprocess.run([CAPTURE, "--until", "0", "out.mp4"], cwd=d, capture_output=True,
+                                   env=sr.env(SDL_VIDEODRIVER=None, SDL_AUDIODRIVER=None,
+                                              LD_PRELOAD=hostile(d, "picture", how)),
+                                   timeout=(WAIT + 30) * sr.SLACK)
+                return p.returncode, p.stdout, p.stderr.decode()
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            runs = list(pool.map(one, [how for how, _ in WORDS]))
+        for (how, words), (status, out, err) in zip(WORDS, runs):
+            with self.subTest(how=how):
+                self.assertEqual((status, out), (1, b""))
+                self.assertRegex(err, '^brindlewock-capture: can\'t load the picture "galleri.jpg": %s\n$' % words)
+
+    def test_a_running_decoder_holds_nothing_of_the_show_and_signals_end_it(self):
+        # each program's decoder spins on the picture; looked at from outside,
+        # then the program is signalled as a terminal or a desktop would
+        cases = [("show", "Ctrl-C", signal.SIGINT, True, (0, b"", b"")),
+                 ("show", "SIGTERM", signal.SIGTERM, False, (0, b"", b"")),
+                 ("capture", "Ctrl-C", signal.SIGINT, True,
+                  (1, b"", b"brindlewock-capture: interrupted; nothing written\n"))]
+        for program, name, sig, group, end in cases:
+            with self.subTest(program=program, signal=name), sr.workdir() as d:
+                sr.picture(d)
+                sr.music(d, seconds=1)
+                cmd = [sr.BIN] if program == "show" else [CAPTURE, "out.mp4"]
+                env = sr.env(LD_PRELOAD=hostile(d, "picture", "spin"), LD_LIBRARY_PATH="/nowhere",
+                             SHOWSECRET="the show's own")
+                p = subprocess.Popen(cmd, cwd=d, env=env, start_new_session=True,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                try:
+                    pid = sr.until("a decoder running", lambda: decoders(p.pid), p, timeout=30)[0]
+                    shared, names, fds, seccomp, pgid = sr.until(
+                        "the decoder confined", lambda: (lambda v: v[3] == "2" and v)(view(pid)), p)
+                    self.assertEqual(shared, [])
+                    self.assertEqual(names, ["LD_LIBRARY_PATH", "LD_PRELOAD"])
+                    self.assertEqual(sorted(fds), [0, 1, 2, 3])
+                    self.assertEqual([fds[0], fds[1], fds[2]], ["/dev/null"] * 3)
+                    self.assertTrue(fds[3].startswith("socket:"), fds[3])
+                    self.assertNotEqual(pgid, os.getpgid(p.pid))
+                    t = time.time()
+                    (os.killpg if group else os.kill)(p.pid, sig)
+                    self.assertEqual(sr.finish(p, timeout=30), end)
+                    self.assertLess(time.time() - t, AT_ONCE)
+                    self.assertFalse(os.path.exists("/proc/%d" % pid) and decoders(p.pid))
+                finally:
+                    if p.poll() is None:
+                        os.killpg(p.pid, signal.SIGKILL)
+                        p.communicate()
 
 
 if __name__ == "__main__":
