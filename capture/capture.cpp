@@ -107,6 +107,7 @@ static void start(const opts &o)
 	SDL_PauseAudio(1);
 	if (!homfire())
 		fail(exitfail, "no memory for the heat field");
+	ownpicture = o.own;
 	ims[0] = loadim(o.picture.c_str());
 	if (stopped)
 		fail(exitfail, "interrupted; nothing written");

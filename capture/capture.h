@@ -58,6 +58,7 @@ struct opts {
 	unsigned seed = (unsigned)time(NULL);
 	bool raw = false;
 	std::string picture, music; // the two files read
+	bool own = false;           // the picture is one named with --picture: fitted to its place
 	std::string out, wav;   // the video file, and with --raw the WAV beside it
 	bool tty = false;       // stderr is a terminal: draw the progress bar
 };

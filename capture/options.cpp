@@ -142,6 +142,7 @@ opts readopts(int argc, char **argv)
 		o.wav = (o.out.compare(dot, 4, ".y4m") == 0 ? o.out.substr(0, dot) : o.out) + ".wav";
 	}
 	o.picture = pic ? pic : place(dir, imf[0]);
+	o.own = pic != NULL;
 	o.music = mus ? mus : place(dir, musf);
 	o.tty = isatty(2);
 	return o;

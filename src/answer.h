@@ -1,7 +1,9 @@
 // What the show and its decoders' program (brindlewock-decode, decode.cpp)
 // say to each other over the one socket they share. The show starts the
-// program for one file, as "brindlewock-decode picture TYPE" or
-// "brindlewock-decode music RATE FORMAT CHANNELS" (the mixer's own), and
+// program for one file, as "brindlewock-decode picture TYPE" (with "own"
+// after it for a picture of the viewer's own, which it fits: see
+// fitpicture in decode.cpp) or "brindlewock-decode music RATE FORMAT
+// CHANNELS" (the mixer's own), and
 // sends the file: its length as a uint64_t, then its bytes. The program
 // answers with the length of what follows as a uint64_t, then what it holds
 // as a uint64_t, then:

@@ -78,8 +78,10 @@ void homon()
 	SDL_WM_SetCaption("brindlewock", NULL);
 	if (!homfire())
 		exit(exitmemory);
-	// an interrupt or a termination while a file decodes ends the show
-	// there, as it would at the first frame
+	// the brindlewock command names a picture of the viewer's own so, to
+	// be fitted to the picture's place; an interrupt or a termination while
+	// a file decodes ends the show there, as it would at the first frame
+	ownpicture = getenv("BRINDLEWOCK_OWNPICTURE");
 	for (int i = 0; i < (int)(sizeof imf / sizeof *imf); i++)
 		if (!(ims[i] = loadim(imf[i])))
 			exit(loadstopped ? 0 : exitpicture);

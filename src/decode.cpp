@@ -21,9 +21,11 @@
 #include <SDL.h>
 #include <SDL_image.h>
 #include <SDL_mixer.h>
+#include <pixman.h>
 #include <seccomp.h>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -239,6 +241,91 @@ static bool pngrunsout(const bytes &file)
 	return false;
 }
 
+// A picture of one's own, a camera's photo say, is made to fit the place of
+// the show's own picture, whose size was chosen to leave the fire its room
+// under it: one larger either way is scaled down, keeping its aspect ratio,
+// by s = min(fitw / w, fith / h), to round(w s) x round(h s) (at least 1);
+// a smaller one keeps its size. The show's black is transparent, so the
+// picture is answered as 32-bit pixels without alpha in which black is
+// where it is transparent (alpha 0, or its colour key) and nowhere else: a
+// photo's own pure black is lifted to (1, 1, 1). The web page fits a
+// picture by the same rule and box.
+constexpr int fitw = 544, fith = 304; // the box: the show's own picture's size
+constexpr int fitsub = 4;             // bits of the filter's subpixel positions
+static bool fitown;                   // the picture is one's own: fit it
+
+// pixel (x, y) of p as premultiplied 0xAARRGGBB; alpha 0 where p's colour key is
+static uint32_t premul(SDL_Surface *p, int x, int y)
+{
+	int bpp = p->format->BytesPerPixel;
+	const uint8_t *at = (const uint8_t *)p->pixels + (size_t)y * p->pitch + (size_t)x * bpp;
+	uint32_t v = 0;
+	memcpy(&v, at, bpp); // a little-endian machine: the low bytes are the pixel's
+	if ((p->flags & SDL_SRCCOLORKEY) && v == p->format->colorkey)
+		return 0;
+	Uint8 r, g, b, a;
+	SDL_GetRGBA(v, p->format, &r, &g, &b, &a);
+	auto mul = [a](uint32_t c) { return (c * a + 127) / 255; };
+	return (uint32_t)a << 24 | mul(r) << 16 | mul(g) << 8 | mul(b);
+}
+
+// p fitted as above, as a 32-bit surface without alpha; null without memory
+static SDL_Surface *fitpicture(SDL_Surface *p)
+{
+	int w = p->w, h = p->h, nw = w, nh = h;
+	if (w > fitw || h > fith) {
+		double s = std::min((double)fitw / w, (double)fith / h);
+		nw = std::max(1, (int)std::lround(w * s));
+		nh = std::max(1, (int)std::lround(h * s));
+	}
+	std::vector<uint32_t> in((size_t)w * h), out((size_t)nw * nh);
+	SDL_LockSurface(p);
+	for (int y = 0; y < h; y++)
+		for (int x = 0; x < w; x++)
+			in[(size_t)y * w + x] = premul(p, x, y);
+	SDL_UnlockSurface(p);
+	if (nw == w && nh == h) {
+		out.swap(in);
+	} else {
+		// a separable filter as wide as the scale: every pixel of the photo
+		// counts, and none aliases
+		pixman_image_t *src = pixman_image_create_bits(PIXMAN_a8r8g8b8, w, h, in.data(), w * 4);
+		pixman_image_t *dst = pixman_image_create_bits(PIXMAN_a8r8g8b8, nw, nh, out.data(), nw * 4);
+		pixman_fixed_t sx = pixman_double_to_fixed((double)w / nw), sy = pixman_double_to_fixed((double)h / nh);
+		int n = 0;
+		pixman_fixed_t *filter = pixman_filter_create_separable_convolution(
+			&n, sx, sy, PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_LINEAR, PIXMAN_KERNEL_LINEAR, fitsub, fitsub);
+		pixman_transform_t t;
+		pixman_transform_init_scale(&t, sx, sy);
+		bool ok = src && dst && filter && pixman_image_set_transform(src, &t) &&
+		          pixman_image_set_filter(src, PIXMAN_FILTER_SEPARABLE_CONVOLUTION, filter, n);
+		if (ok) {
+			pixman_image_set_repeat(src, PIXMAN_REPEAT_PAD);
+			pixman_image_composite32(PIXMAN_OP_SRC, src, nullptr, dst, 0, 0, 0, 0, 0, 0, nw, nh);
+		}
+		free(filter);
+		if (src)
+			pixman_image_unref(src);
+		if (dst)
+			pixman_image_unref(dst);
+		if (!ok)
+			return nullptr;
+	}
+	SDL_Surface *fit = SDL_CreateRGBSurface(SDL_SWSURFACE, nw, nh, 32, 0xff0000, 0xff00, 0xff, 0);
+	if (!fit)
+		return nullptr;
+	for (int y = 0; y < nh; y++) {
+		uint32_t *row = (uint32_t *)((uint8_t *)fit->pixels + (size_t)y * fit->pitch);
+		for (int x = 0; x < nw; x++) {
+			uint32_t v = out[(size_t)y * nw + x], a = v >> 24;
+			auto unmul = [a](uint32_t c) { return std::min<uint32_t>(255, (c * 255 + a / 2) / a); };
+			uint32_t rgb = a ? unmul(v >> 16 & 0xff) << 16 | unmul(v >> 8 & 0xff) << 8 | unmul(v & 0xff) : 0;
+			row[x] = !a ? 0 : rgb ? rgb : 0x010101;
+		}
+	}
+	return fit;
+}
+
 static void imdecode(const bytes &file)
 {
 	if (pngrunsout(file))
@@ -246,6 +333,8 @@ static void imdecode(const bytes &file)
 	SDL_Surface *p = IMG_LoadTyped_RW(guarded(file), 1, (char *)imtype);
 	if (!p)
 		failed(IMG_GetError());
+	if (fitown && !(p = fitpicture(p)))
+		failed(saidnomemory);
 	SDL_PixelFormat *f = p->format;
 	imhead h = { p->w, p->h, f->BitsPerPixel, f->palette ? f->palette->ncolors : 0,
 	             { f->Rmask, f->Gmask, f->Bmask, f->Amask },
@@ -289,12 +378,13 @@ int main(int argc, char **argv)
 	prctl(PR_SET_DUMPABLE, 0);
 	// nothing but the standard streams and the socket, whatever was handed down
 	close_range(decodefd + 1, ~0U, 0);
-	bool picture = argc == 3 && !strcmp(argv[1], "picture");
+	bool picture = (argc == 3 || (argc == 4 && !strcmp(argv[3], "own"))) && !strcmp(argv[1], "picture");
 	bool music = argc == 5 && !strcmp(argv[1], "music");
 	if (!picture && !music)
 		return 2;
 	if (picture) {
 		imtype = argv[2][0] ? argv[2] : nullptr;
+		fitown = argc == 4;
 		IMG_Init(IMG_INIT_JPG | IMG_INIT_PNG | IMG_INIT_TIF | IMG_INIT_WEBP);
 	} else if (!musopen(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]))) {
 		failed("the show's sound format can't be had");

@@ -45,6 +45,7 @@ using bytes = std::vector<uint8_t>;
 extern char **environ;
 
 const char *decoder;
+bool ownpicture;
 int loadstopped;
 
 constexpr size_t answerstep = 1 << 20; // bytes the answer's buffer grows by at most before they arrive
@@ -424,7 +425,10 @@ SDL_Surface *imdecoded(const char *file)
 		return nullptr;
 	// as IMG_Load(file) does: the file's extension names its type
 	const char *ext = strrchr(file, '.');
-	bytes = sandboxed(bytes, { "picture", ext ? ext + 1 : "" });
+	std::vector<std::string> args{ "picture", ext ? ext + 1 : "" };
+	if (ownpicture)
+		args.push_back("own");
+	bytes = sandboxed(bytes, args);
 	if (said(bytes) != saidpicture)
 		return nullptr;
 	return imunpack(bytes);

@@ -13,6 +13,9 @@ constexpr int64_t maxwait = 15000;    // ms of real time the show waits for a de
 
 // where brindlewock-decode is; null (the default): beside the running program
 extern const char *decoder;
+// the picture is the viewer's own, named on a command line: its decoder
+// fits it to the show's picture's place (decode.cpp)
+extern bool ownpicture;
 // the signal (SIGINT or SIGTERM) that came while the last file was being
 // decoded, and stopped it; 0 when none did
 extern int loadstopped;

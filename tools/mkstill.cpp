@@ -2,7 +2,7 @@
  * mkstill: draws stills of the show with its own frame code and writes each
  * as a PNG of the 640 x 480 screen, or of a part of it scaled down.
  *
- *   mkstill [--seed N] [--picture FILE] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...
+ *   mkstill [--seed N] [--picture FILE | --own FILE] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...
  *   mkstill --runtime
  *
  * A still at MS is the frame the show draws at show time MS when its frames
@@ -10,7 +10,9 @@
  * stills asked for are drawn in order of time along one run of the schedule,
  * which gives each the same bytes as a run of its own.
  * The picture is loaded the way the show loads it (default "galleri.jpg" in
- * the current directory); the seed defaults to 1. --crop keeps the W x H
+ * the current directory), or, with --own, as the show loads a picture of
+ * one's own named on the command line, fitted to the picture's place; the
+ * seed defaults to 1. --crop keeps the W x H
  * pixels from (X, Y) (default the whole screen), --size scales them to
  * W x H pixels with a box filter, each pixel the mean of the area it covers
  * (default the crop's size): this is how the README's stills and the icons
@@ -127,8 +129,10 @@ int main(int argc, char **argv)
 	for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
 		if (!strcmp(argv[i], "--seed"))
 			seed = (unsigned)strtoul(argv[i + 1], NULL, 10);
-		else if (!strcmp(argv[i], "--picture"))
+		else if (!strcmp(argv[i], "--picture") || !strcmp(argv[i], "--own")) {
 			picture = argv[i + 1];
+			ownpicture = !strcmp(argv[i], "--own");
+		}
 		else if (!strcmp(argv[i], "--crop")) {
 			if (sscanf(argv[i + 1], "%d,%d,%d,%d", &cx, &cy, &cw, &ch) != 4 || cx < 0 || cy < 0 ||
 			    cw < 1 || ch < 1 || cx + cw > scrw || cy + ch > scrh)
@@ -140,7 +144,7 @@ int main(int argc, char **argv)
 			die("unknown option", argv[i]);
 	}
 	if (i == argc) {
-		fprintf(stderr, "usage: mkstill [--seed N] [--picture FILE] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...\n");
+		fprintf(stderr, "usage: mkstill [--seed N] [--picture FILE | --own FILE] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...\n");
 		return 2;
 	}
 	if (!ow) {
