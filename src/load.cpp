@@ -20,6 +20,7 @@
 #include <seccomp.h>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -387,7 +388,7 @@ static void iminit()
 	IMG_Init(IMG_INIT_JPG | IMG_INIT_PNG | IMG_INIT_TIF | IMG_INIT_WEBP);
 }
 
-static const char *imtype;            // the file's extension, which names its type, as IMG_Load takes it
+static std::string imtype;            // the file's extension, which names its type, as IMG_Load takes it
 
 // Whether file is a PNG with a chunk ahead of the picture's data that runs
 // past the end of the file. The PNG library allocates and clears a buffer
@@ -414,7 +415,7 @@ static void imdecode(const bytes &file)
 {
 	if (pngrunsout(file))
 		failed("the file is damaged: a chunk runs past its end");
-	SDL_Surface *p = IMG_LoadTyped_RW(guarded(file), 1, (char *)imtype);
+	SDL_Surface *p = IMG_LoadTyped_RW(guarded(file), 1, imtype.empty() ? nullptr : imtype.data());
 	if (!p)
 		failed(IMG_GetError());
 	SDL_PixelFormat *f = p->format;
@@ -481,9 +482,15 @@ SDL_Surface *imdecoded(const char *file)
 	bytes bytes;
 	if (!slurp(file, bytes))
 		return nullptr;
-	// as IMG_Load(file) does: the file's extension names its type
-	const char *ext = strrchr(file, '.');
-	imtype = ext ? ext + 1 : nullptr;
+	// as IMG_Load(file) does: the file's extension names its type, which a
+	// format without a signature (TGA) needs; where file is a symbolic link
+	// (the command links the picture it is given as "galleri.jpg"), the
+	// extension of the name it links to
+	char to[PATH_MAX];
+	ssize_t n = readlink(file, to, sizeof to - 1);
+	std::string name = n > 0 ? std::string(to, n) : file;
+	size_t dot = name.rfind('.');
+	imtype = dot == std::string::npos || name.find('/', dot) != std::string::npos ? "" : name.substr(dot + 1);
 	bytes = sandboxed(bytes, iminit, imdecode);
 	if (said(bytes) != saidpicture)
 		return nullptr;
