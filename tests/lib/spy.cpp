@@ -7,9 +7,11 @@
 // file SPY_HOLD names exists: a show there dies of any signal. With
 // SPY_HOLDRENAME set, a program stops itself (SIGSTOP) before its first
 // rename, so that a test can act while it holds its finished files under
-// their temporary names. SPY_NOMKDIR names a folder in which no program
-// that the spy is preloaded into may make a folder (EACCES), as a read-only
-// /tmp would refuse, without the user namespace that mounting one takes.
+// their temporary names. SPY_NOEXCHANGE=1 makes renameat2 refuse
+// RENAME_EXCHANGE with EINVAL, as vfat, exFAT, NFS and SMB do. SPY_NOMKDIR
+// names a folder in which no program that the spy is preloaded into may make
+// a folder (EACCES), as a read-only /tmp would refuse, without the user
+// namespace that mounting one takes.
 #include <SDL.h>
 #include <SDL_image.h>
 #include <SDL_mixer.h>
@@ -86,6 +88,10 @@ int rename(const char *from, const char *to)
 int renameat2(int fromdir, const char *from, int todir, const char *to, unsigned flags)
 {
 	hold();
+	if ((flags & RENAME_EXCHANGE) && getenv("SPY_NOEXCHANGE")) {
+		errno = EINVAL;
+		return -1;
+	}
 	return real<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(fromdir, from, todir, to, flags);
 }
 
