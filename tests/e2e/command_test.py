@@ -75,9 +75,9 @@ class Command(unittest.TestCase):
                 with self.subTest(args=args):
                     w, h = map(int, size.split("x"))
                     name = os.path.join(d, args[-2 if music else -1])
-                    sr.picture(d, w=w, h=h, name="made.bmp" if name.endswith(".tga") else name)
+                    sr.picture(d, w=w, h=h, name=name)
                     if name.endswith(".tga"):
-                        subprocess.run(["convert", os.path.join(d, "made.bmp"), name], check=True)
+                        subprocess.run(["convert", "bmp:" + name, "tga:" + name], check=True)
                     log = os.path.join(run, "calls.log")
                     if os.path.exists(log):
                         os.unlink(log)
@@ -88,38 +88,29 @@ class Command(unittest.TestCase):
                     self.assertEqual(os.listdir(run), ["calls.log"], "the private folder is left")
 
     def test_refusals_say_why_in_one_line(self):
-        # (case, arguments, variables, words of the one line); each name
-        # holds pattern characters that match another file, and none starts
-        # the show
-        cases = [
-            ("an unknown option", ["--bogus"], {}, "unknown option --bogus"),
-            ("a third file", ["a.bmp", "b.ogg", "c*"], {}, "not also c*"),
-            ("an empty name", [""], {}, '"": no such file'),
-            ("a missing file", ["pic?.bmp"], {}, "pic?.bmp: no such file"),
-            ("a folder", ["Bilder*"], {}, "Bilder*: a folder, not a file"),
-            ("a FIFO", ["pipe?.png"], {}, "pipe?.png: a FIFO, not a file"),
-            # root reads any file: the spy refuses to open this one
-            ("a file that can't be read", ["secret?.png"], {"SPY_NOREAD": "secret?.png"},
-             "secret?.png: can't be read: Permission denied"),
-            ("music that is a folder", ["pic1.bmp", "Bilder*"], {}, "Bilder*: a folder, not a file"),
-            ("a picture named, no private folder", ["pic1.bmp"],
-             {"XDG_RUNTIME_DIR": None, "TMPDIR": "none", "SPY_NOMKDIR": "/tmp"},
-             "pic1.bmp: can't be shown: no private folder for it can be made in /tmp"),
-        ]
+        # (arguments, variables, words of the one line), none starting the
+        # show; each name holds pattern characters that match another file
+        cases = [(["--bogus"], {}, "unknown option --bogus"), (["a.bmp", "b.ogg", "c*"], {}, "not also c*"),
+                 ([""], {}, '"": no such file'), (["pic?.bmp"], {}, "pic?.bmp: no such file"),
+                 (["Bilder*"], {}, "Bilder*: a folder, not a file"),
+                 (["pic1.bmp", "Bilder*"], {}, "Bilder*: a folder, not a file"),
+                 (["pipe?.png"], {}, "pipe?.png: a FIFO, not a file"),
+                 # root opens any file: the spy refuses this one
+                 (["secret?.png"], {"SPY_NOREAD": "secret?.png"}, "secret?.png: can't be read: Permission denied"),
+                 (["pic1.bmp"], {"XDG_RUNTIME_DIR": None, "TMPDIR": "none", "SPY_NOMKDIR": "/tmp"},
+                  "pic1.bmp: can't be shown: no private folder for it can be made in /tmp")]
         with sr.workdir() as d:
             for name in ("pic1.bmp", "secret?.png", "secret1.png", "pipe1.png", "Bilder1"):
                 sr.picture(d, name=name)
             os.mkdir(os.path.join(d, "Bilder*"))
             os.mkfifo(os.path.join(d, "pipe?.png"))
-            for case, args, extra, words in cases:
-                with self.subTest(case), sr.workdir() as run:
-                    log = os.path.join(run, "calls.log")
-                    p = self.start(d, args, log, **{"XDG_RUNTIME_DIR": run, **extra})
+            for args, extra, words in cases:
+                with self.subTest(args=args, **extra), sr.workdir() as run:
+                    p = self.start(d, args, os.path.join(run, "calls.log"), **{"XDG_RUNTIME_DIR": run, **extra})
                     rc, out, err = sr.finish(p, timeout=30)
-                    self.assertEqual((rc, out), (2, b""), err)
+                    self.assertEqual((rc, out, os.listdir(run)), (2, b"", []), "%r, or the show started" % err)
                     self.assertRegex(err.decode(), r"\Abrindlewock: [^\n]*\n\Z")
                     self.assertIn(words, err.decode())
-                    self.assertEqual(os.listdir(run), [], "the show started, or a folder is left")
 
     def test_no_private_folder_runs_the_installed_picture(self):
         # only music here, TMPDIR no folder, no XDG_RUNTIME_DIR and no folder

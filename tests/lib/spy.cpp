@@ -11,9 +11,8 @@
 // RENAME_EXCHANGE with EINVAL, as vfat, exFAT, NFS and SMB do. SPY_NOMKDIR
 // names a folder in which no program that the spy is preloaded into may make
 // a folder (EACCES), as a read-only /tmp would refuse, without the user
-// namespace that mounting one takes. SPY_NOREAD names a file (its last
-// component, or more of its path) that no such program may open for reading
-// (EACCES), as a file of another user would refuse, which root can read.
+// namespace that mounting one takes. SPY_NOREAD names a path that no such
+// program may open (EACCES), as root can open any file.
 #include <SDL.h>
 #include <SDL_image.h>
 #include <SDL_mixer.h>
@@ -109,29 +108,20 @@ int mkdir(const char *path, mode_t mode)
 	return real<int (*)(const char *, mode_t)>("mkdir")(path, mode);
 }
 
-static bool unreadable(const char *path, int flags)
-{
-	const char *no = getenv("SPY_NOREAD");
-	size_t n = strlen(path), m = no ? strlen(no) : 0;
-	return m && (flags & O_ACCMODE) != O_WRONLY && n >= m && !strcmp(path + n - m, no) &&
-	       (n == m || path[n - m - 1] == '/');
-}
-
 int open(const char *path, int flags, ...)
 {
 	va_list ap;
 	va_start(ap, flags);
 	mode_t mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(ap, mode_t) : 0;
 	va_end(ap);
-	if (unreadable(path, flags)) {
+	const char *no = getenv("SPY_NOREAD");
+	if (no && !strcmp(path, no)) {
 		errno = EACCES;
 		return -1;
 	}
 	return real<int (*)(const char *, int, ...)>("open")(path, flags, mode);
 }
-
-// the same function under its other name, which a program may call instead
-int open64(const char *path, int flags, ...) __attribute__((alias("open")));
+int open64(const char *path, int flags, ...) __attribute__((alias("open"))); // its other name
 
 void srand(unsigned seed)
 {
