@@ -9,8 +9,9 @@
  * encoded with FFmpeg's libraries; the music, as the mixer decoded it, goes
  * beside it, its first sample at show time 0 as when the show plays it.
  *
- * Files are written under a temporary name of their own and renamed when
- * complete, so a failed or interrupted capture leaves nothing behind.
+ * Files are written under a temporary name of their own, made before the
+ * work starts, and renamed when complete, so a failed or interrupted capture
+ * leaves nothing behind, and one that fails to rename keeps its work.
  *
  * The picture and the music are the show's two files, taken from a folder
  * named on the command line, or else each from the current directory where
@@ -78,9 +79,9 @@ static void progress(int64_t k, int64_t frames, int32_t showtime, double secs)
 	barshown = true;
 }
 
-// start-up: the show's own steps, on SDL's dummy drivers unless others are
-// asked for, and a failure is told in words
-static void start(const opts &o)
+// start-up: the output's files claimed, then the show's own steps, on SDL's
+// dummy drivers unless others are asked for, and a failure is told in words
+static void start(const opts &o, outs &x)
 {
 	setenv("SDL_VIDEODRIVER", "dummy", 0);
 	setenv("SDL_AUDIODRIVER", "dummy", 0);
@@ -94,6 +95,7 @@ static void start(const opts &o)
 	for (int sig : { SIGHUP, SIGINT, SIGTERM })
 		sigaction(sig, &sa, NULL);
 	signal(SIGPIPE, SIG_IGN);
+	claim(o, x);
 	srand(o.seed);
 	if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0)
 		fail(exitfail, "can't start SDL: %s", SDL_GetError());
@@ -162,8 +164,9 @@ int main(int argc, char **argv)
 	opts o = readopts(argc, argv);
 	av_log_set_level(AV_LOG_ERROR);
 	auto t0 = std::chrono::steady_clock::now();
-	start(o);
-	outs x = openouts(o);
+	outs x{};
+	start(o, x);
+	openouts(o, x);
 	int64_t frames = frameloop(o, x);
 	finish(o, x);
 	if (o.tty) {

@@ -76,6 +76,7 @@ struct track {
 	AVPacket *pk;
 	AVFrame *fr;
 	std::string name; // the temporary name written
+	std::string out;  // the name it is written for, which messages give
 };
 
 // the music as the show plays it: the mixer's samples from show time 0, then
@@ -100,13 +101,17 @@ struct outs {
 	music m;
 };
 
-// opens the outputs under temporary names until complete, their streams and
-// the conversions that feed them, for the music musa
-outs openouts(const opts &o);
+// makes the files the outputs are written under until complete, beside
+// them, so that a folder that can't be written is told before the work
+void claim(const opts &o, outs &x);
+// opens the outputs claimed, their streams and the conversions that feed
+// them, for the music musa
+void openouts(const opts &o, outs &x);
 // sends a frame (null: the end) to the encoder and writes what comes out
 void put(track &t, AVFrame *f);
 // encodes the music up to sample upto in whole frames, and the rest in a
 // shorter frame when it is the end
 void putmusic(track &t, music &m, int64_t upto, bool end);
-// flushes the encoders, completes the files and gives them their names
+// flushes the encoders, completes the files and gives them their names; where
+// that fails, keeps the finished files under the names its message gives
 void finish(const opts &o, outs &x);

@@ -1,5 +1,7 @@
 // The capture's files: the video and the music encoded through FFmpeg's
 // libraries, written under temporary names and renamed when complete.
+// Messages name the files as the command line named them; only a file kept
+// after a failed finish is named by its temporary name.
 #include "capture.h"
 
 extern "C" {
@@ -20,6 +22,7 @@ constexpr const char *capcrf = "18";  // x264 quality: visually lossless
 constexpr int capmpeg4q = 3;          // quantiser of the fallback encoder
 constexpr int64_t capaacrate = 192000; // bits per second of the AAC track
 constexpr const char *capsuffix = ".part"; // of the files written until they are complete
+constexpr const char *capaside = ".old"; // of an older WAV while the new one is put in place
 constexpr int capwavframe = 4096;     // samples per WAV packet
 
 static std::string averr(int e)
@@ -29,15 +32,22 @@ static std::string averr(int e)
 	return b;
 }
 
-// a new file beside name to write under until it is complete: name, six
-// characters no other file there has, and ".part", so that two captures to
-// one name each write their own
+// a new file beside name: name, six characters no other file there has,
+// and suffix; -1 with errno where it can't be made
+static int besidefile(const std::string &name, const char *suffix, std::string &t)
+{
+	t = name + ".XXXXXX" + suffix;
+	return mkstemps(t.data(), strlen(suffix));
+}
+
+// a new file beside name to write under until it is complete, so that two
+// captures to one name each write their own
 static std::string tempfile(const std::string &name)
 {
-	std::string t = name + ".XXXXXX" + capsuffix;
-	int fd = mkstemps(t.data(), strlen(capsuffix));
+	std::string t;
+	int fd = besidefile(name, capsuffix, t);
 	if (fd < 0)
-		fail(exitfail, "can't write \"%s\": %s", t.c_str(), strerror(errno));
+		fail(exitfail, "can't write \"%s\": %s", name.c_str(), strerror(errno));
 	temps.push_back(t);
 	// mkstemps makes the file for its owner alone; the finished file gets
 	// the mode any new file gets
@@ -48,15 +58,15 @@ static std::string tempfile(const std::string &name)
 	return t;
 }
 
-static AVFormatContext *openout(const char *format, const std::string &name)
+static AVFormatContext *openout(const char *format, const track &t)
 {
 	AVFormatContext *oc = NULL;
-	int e = avformat_alloc_output_context2(&oc, NULL, format, name.c_str());
+	int e = avformat_alloc_output_context2(&oc, NULL, format, t.name.c_str());
 	if (e < 0)
 		fail(exitfail, "can't set up %s output: %s", format, averr(e).c_str());
-	e = avio_open(&oc->pb, name.c_str(), AVIO_FLAG_WRITE);
+	e = avio_open(&oc->pb, t.name.c_str(), AVIO_FLAG_WRITE);
 	if (e < 0)
-		fail(exitfail, "can't write \"%s\": %s", name.c_str(), averr(e).c_str());
+		fail(exitfail, "can't write \"%s\": %s", t.out.c_str(), averr(e).c_str());
 	return oc;
 }
 
@@ -176,23 +186,23 @@ void put(track &t, AVFrame *f)
 		t.pk->stream_index = t.st->index;
 		e = av_interleaved_write_frame(t.oc, t.pk);
 	}
-	fail(exitfail, "can't encode or write \"%s\": %s", t.name.c_str(), averr(e).c_str());
+	fail(exitfail, "can't encode or write \"%s\": %s", t.out.c_str(), averr(e).c_str());
 }
 
-static void writeheader(AVFormatContext *oc, const std::string &name, AVDictionary **opts)
+static void writeheader(const track &t, AVDictionary **opts)
 {
-	int e = avformat_write_header(oc, opts);
+	int e = avformat_write_header(t.oc, opts);
 	if (e < 0)
-		fail(exitfail, "can't write \"%s\": %s", name.c_str(), averr(e).c_str());
+		fail(exitfail, "can't write \"%s\": %s", t.out.c_str(), averr(e).c_str());
 }
 
-static void closeout(AVFormatContext *oc, const std::string &name)
+static void closeout(const track &t)
 {
-	int e = av_write_trailer(oc);
+	int e = av_write_trailer(t.oc);
 	if (e >= 0)
-		e = avio_closep(&oc->pb);
+		e = avio_closep(&t.oc->pb);
 	if (e < 0)
-		fail(exitfail, "can't write \"%s\": %s", name.c_str(), averr(e).c_str());
+		fail(exitfail, "can't write \"%s\": %s", t.out.c_str(), averr(e).c_str());
 }
 
 void putmusic(track &t, music &m, int64_t upto, bool end)
@@ -222,9 +232,19 @@ void putmusic(track &t, music &m, int64_t upto, bool end)
 	}
 }
 
-outs openouts(const opts &o)
+void claim(const opts &o, outs &x)
 {
-	outs x{};
+	struct stat st;
+	if (o.raw && stat(o.wav.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+		fail(exitfail, "can't write \"%s\": %s", o.wav.c_str(), strerror(EISDIR));
+	x.v.out = o.out;
+	x.v.name = tempfile(o.out);
+	x.a.out = o.raw ? o.wav : o.out;
+	x.a.name = o.raw ? tempfile(o.wav) : x.v.name;
+}
+
+void openouts(const opts &o, outs &x)
+{
 	Uint16 format;
 	Mix_QuerySpec(&x.rate, &format, &x.chans);
 	if (format != AUDIO_S16SYS)
@@ -232,10 +252,8 @@ outs openouts(const opts &o)
 
 	x.w = scrw * o.scale;
 	x.h = scrh * o.scale;
-	x.v.name = tempfile(o.out);
-	x.v.oc = openout(o.raw ? "yuv4mpegpipe" : "mp4", x.v.name);
-	x.a.name = o.raw ? tempfile(o.wav) : x.v.name;
-	x.a.oc = o.raw ? openout("wav", x.a.name) : x.v.oc;
+	x.v.oc = openout(o.raw ? "yuv4mpegpipe" : "mp4", x.v);
+	x.a.oc = o.raw ? openout("wav", x.a) : x.v.oc;
 	addvideo(x.v, o.raw, x.w, x.h, o.fps);
 	addaudio(x.a, o.raw, x.rate, x.chans);
 	AVDictionary *mux = NULL;
@@ -244,10 +262,10 @@ outs openouts(const opts &o)
 		av_dict_set(&x.v.oc->metadata, "title", "brindlewock", 0);
 		av_dict_set(&x.v.oc->metadata, "comment", ("seed " + std::to_string(o.seed)).c_str(), 0);
 	}
-	writeheader(x.v.oc, x.v.name, &mux);
+	writeheader(x.v, &mux);
 	av_dict_free(&mux);
 	if (o.raw)
-		writeheader(x.a.oc, x.a.name, NULL);
+		writeheader(x.a, NULL);
 
 	// colours are converted at the screen's size, where there are scale^2
 	// times fewer pixels, and the planes scaled up after
@@ -270,49 +288,107 @@ outs openouts(const opts &o)
 	if (swr_alloc_set_opts2(&x.m.swr, &x.a.cc->ch_layout, x.a.cc->sample_fmt, x.rate,
 	                        &lay, AV_SAMPLE_FMT_S16, x.rate, 0, NULL) < 0 || swr_init(x.m.swr) < 0)
 		fail(exitfail, "can't set up the sample conversion");
-	return x;
 }
 
-// Puts the finished file from in place of to. An older file at to is
-// exchanged with it, never removed, so that it stays whole under from's name
-// until swapout puts it back or the capture ends well; a new name is a
-// rename. swapped says which. False, with errno, where neither works (to is
-// a folder, say, or the file system can't exchange).
-static bool swapin(const std::string &from, const std::string &to, bool &swapped)
+// A finished file replaces an older one of its name by rename(2), at once.
+// With --raw there are two, and the WAV goes first: until the video is in
+// place too, the older WAV must be there to be put back. It is exchanged
+// with the new one (renameat2 with RENAME_EXCHANGE), or, where the file
+// system can't exchange (vfat, exFAT, NFS and SMB answer EINVAL), renamed
+// aside to a name of its own and only then replaced; it is removed once the
+// video is in place.
+
+// a file put in place where it can be taken back from
+struct placed {
+	std::string from, to; // the finished file's temporary name, and its own
+	std::string now;      // where the finished file is
+	std::string older;    // where the older file of its name is, when not there
+	bool exchanged;       // the two were exchanged
+};
+
+// puts p.from at p.to; false, with errno, where it can't be, nothing changed
+static bool place(placed &p)
 {
 	struct stat st;
-	swapped = lstat(to.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-	if (swapped)
-		return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0;
-	return rename(from.c_str(), to.c_str()) == 0;
+	if (lstat(p.to.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+		if (rename(p.from.c_str(), p.to.c_str()) != 0)
+			return false;
+	} else if (renameat2(AT_FDCWD, p.from.c_str(), AT_FDCWD, p.to.c_str(), RENAME_EXCHANGE) == 0) {
+		p.exchanged = true;
+		p.older = p.from;
+	} else if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+		return false;
+	} else {
+		std::string aside;
+		int fd = besidefile(p.to, capaside, aside);
+		if (fd < 0)
+			return false;
+		close(fd);
+		bool moved = rename(p.to.c_str(), aside.c_str()) == 0;
+		if (!moved || rename(p.from.c_str(), p.to.c_str()) != 0) {
+			int e = errno;
+			if (moved)
+				rename(aside.c_str(), p.to.c_str());
+			unlink(aside.c_str());
+			errno = e;
+			return false;
+		}
+		p.older = aside;
+	}
+	p.now = p.to;
+	return true;
 }
 
-// undoes swapin: the older file back at to, the finished one at from
-static void swapout(const std::string &from, const std::string &to, bool swapped)
+// takes back what place did, as far as it can: the finished file back at
+// p.from, the older one at p.to
+static void unplace(placed &p)
 {
-	if (swapped)
-		renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
-	else
-		rename(to.c_str(), from.c_str());
+	if (p.exchanged) {
+		if (renameat2(AT_FDCWD, p.from.c_str(), AT_FDCWD, p.to.c_str(), RENAME_EXCHANGE) == 0)
+			p.now = p.from, p.older.clear();
+		return;
+	}
+	if (rename(p.to.c_str(), p.from.c_str()) != 0)
+		return;
+	p.now = p.from;
+	if (!p.older.empty() && rename(p.older.c_str(), p.to.c_str()) == 0)
+		p.older.clear();
+}
+
+// ends a finish that could not put the file name in place, with error e,
+// keeping the new work, and any older WAV not back at its name, where the
+// message says
+[[noreturn]] static void unfinished(const opts &o, const outs &x, const std::string &name, int e, const placed &wav)
+{
+	temps.clear();
+	std::string kept = "the new video is kept as \"" + x.v.name + "\"";
+	if (o.raw)
+		kept += " and the new WAV as \"" + wav.now + "\"";
+	if (!wav.older.empty())
+		kept += ", and the older WAV as \"" + wav.older + "\"";
+	fail(exitfail, "can't put \"%s\" in place: %s; %s", name.c_str(), strerror(e), kept.c_str());
 }
 
 void finish(const opts &o, outs &x)
 {
 	put(x.v, NULL);
 	put(x.a, NULL);
-	closeout(x.v.oc, x.v.name);
+	closeout(x.v);
 	if (o.raw)
-		closeout(x.a.oc, x.a.name);
-	bool wavswapped = false, videoswapped = false;
-	if (o.raw && !swapin(x.a.name, o.wav, wavswapped))
-		fail(exitfail, "can't rename \"%s\" to \"%s\": %s", x.a.name.c_str(), o.wav.c_str(), strerror(errno));
-	if (!swapin(x.v.name, o.out, videoswapped)) {
+		closeout(x.a);
+	placed wav{ x.a.name, o.wav, x.a.name, "", false };
+	if (o.raw && !place(wav))
+		unfinished(o, x, o.wav, errno, wav);
+	if (rename(x.v.name.c_str(), o.out.c_str()) != 0) {
 		int e = errno;
 		if (o.raw)
-			swapout(x.a.name, o.wav, wavswapped);
-		fail(exitfail, "can't rename \"%s\" to \"%s\": %s", x.v.name.c_str(), o.out.c_str(), strerror(e));
+			unplace(wav);
+		unfinished(o, x, o.out, e, wav);
 	}
-	// the temporary names hold the older files now, or nothing
+	// both are in place: the older WAV goes, and the temporary names hold
+	// nothing more
+	if (!wav.older.empty())
+		unlink(wav.older.c_str());
 	for (auto &t : temps)
 		unlink(t.c_str());
 	temps.clear();

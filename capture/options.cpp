@@ -46,8 +46,9 @@ static const char *usage =
 	"  --help       print this and exit\n"
 	"\n"
 	"A progress bar is drawn on stderr when it is a terminal. Exit status: 0 when\n"
-	"the file is written, 1 when the capture fails (the message says why),\n"
-	"2 for a bad command line.\n";
+	"the file is written, 1 when the capture fails (the message says why, and\n"
+	"where finished files that could not be renamed to OUTPUT are kept), 2 for a\n"
+	"bad command line.\n";
 
 // a whole number from lo to hi, or a usage failure naming the option
 static int64_t number(const char *opt, const char *arg, int64_t lo, int64_t hi)

@@ -52,7 +52,7 @@ constexpr int mixchunk = 4096;        // samples per chunk of the dummy device, 
 // signal, as in the plain build
 extern "C" const char *__asan_default_options()
 {
-	return "verify_asan_link_order=0:detect_leaks=0:handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0";
+	return "verify_asan_link_order=0:detect_leaks=0:allocator_may_return_null=1:handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0";
 }
 #endif
 

@@ -423,9 +423,15 @@ SDL_Surface *imdecoded(const char *file)
 	bytes bytes;
 	if (!slurp(file, bytes))
 		return nullptr;
-	// as IMG_Load(file) does: the file's extension names its type
-	const char *ext = strrchr(file, '.');
-	std::vector<std::string> args{ "picture", ext ? ext + 1 : "" };
+	// as IMG_Load(file) does: the file's extension names its type, which a
+	// format without a signature (TGA) needs; where file is a symbolic link
+	// (the command links the picture it is given as "galleri.jpg"), the
+	// extension of the name it links to
+	char to[PATH_MAX];
+	ssize_t n = readlink(file, to, sizeof to - 1);
+	std::string name = n > 0 ? std::string(to, n) : file;
+	size_t dot = name.rfind('.');
+	std::vector<std::string> args{ "picture", dot == std::string::npos || name.find('/', dot) != std::string::npos ? "" : name.substr(dot + 1) };
 	if (ownpicture)
 		args.push_back("own");
 	bytes = sandboxed(bytes, args);

@@ -6,6 +6,7 @@ import json
 import mmap
 import operator
 import os
+import re
 import shlex
 import shutil
 import signal
@@ -38,9 +39,9 @@ def start(cwd, *args, tty=False, **extra):
                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
-def capture(cwd, *args, timeout=60, tty=False):
+def capture(cwd, *args, timeout=60, tty=False, **extra):
     """Runs a capture to its end: (status, stdout, stderr)."""
-    return sr.finish(start(cwd, *args, tty=tty), timeout)
+    return sr.finish(start(cwd, *args, tty=tty, **extra), timeout)
 
 
 def each(f, items):
@@ -100,7 +101,8 @@ REFUSALS += [("bad " + " ".join(a), None, a, None, 2, (w,)) for a, w in (
     (["--fps", "0", "o.mp4"], "--fps"), (["--fps", "1001", "o.mp4"], "--fps"), (["--fps", "6x", "o.mp4"], "--fps"),
     (["--seed", "-1", "o.mp4"], "--seed"), (["--seed", "4294967296", "o.mp4"], "--seed"),
     (["--scale", "0", "o.mp4"], "--scale"), (["--scale", "9", "o.mp4"], "--scale"),
-    (["--until", "75001", "o.mp4"], "--until"), (["--until", "", "o.mp4"], "--until"),
+    (["--until", "75001", "o.mp4"], "--until"), (["--until", "-1", "o.mp4"], "--until"),
+    (["--until", "", "o.mp4"], "--until"),
     (["--bogus", "o.mp4"], "--bogus"), (["--raw=1", "o.mp4"], "--raw=1"), (["o.mp4", "--fps"], "--fps"),
     ([], "OUTPUT"), (["o.mp4", "p.mp4"], "p.mp4"), (["."], "OUTPUT"))]
 REFUSALS += [(case, setup, args, None, 1, words) for case, setup, args, words in (
@@ -119,9 +121,14 @@ REFUSALS += [(case, setup, args, None, 1, words) for case, setup, args, words in
     ("--dir's music missing", lambda d: os.renames(d + "/galleri.jpg", d + "/show/galleri.jpg"),
      ["--dir", "show/", *OUT], ('"show/musa.ogg"',)),
     ("--dir that is not there", None, ["--dir", "/nowhere", *OUT], ('"/nowhere/galleri.jpg"', "No such file")),
-    ("unwritable video", None, ["--until", "100", "nowhere/show.mp4"], ("nowhere/show.mp4",)),
-    ("unwritable raw video", None, ["--until", "100", "--raw", "nowhere/show.y4m"], ("nowhere/show.y4m",)),
-    ("the WAV's name taken by a folder", folder("x.wav"), ["--until", "100", "--raw", "x.y4m"], ("x.wav",)))]
+    ("unwritable video", None, ["--until", "100", "nowhere/show.mp4"], ('"nowhere/show.mp4"',)),
+    ("unwritable raw video", None, ["--until", "100", "--raw", "nowhere/show.y4m"], ('"nowhere/show.y4m"',)),
+    # a whole show, told before it even reads the picture: the output's
+    # folder is written before the work starts
+    ("a file in the folder's place", lambda d: (Path(d, "file").touch(), spoil("galleri.jpg")(d)),
+     ["file/show.mp4"], ('"file/show.mp4"', "Not a directory")),
+    ("the WAV's name taken by a folder", lambda d: (folder("x.wav")(d), spoil("galleri.jpg")(d)),
+     ["--raw", "x.y4m"], ('"x.wav"', "Is a directory")))]
 REFUSALS += [(name, None, ["--seed", "1", "show.mp4"], getattr(signal, name), 1, ("interrupted",))
              for name in ("SIGINT", "SIGTERM", "SIGHUP")]
 
@@ -173,6 +180,7 @@ class Capture(unittest.TestCase):
                 if status:
                     self.assertRegex(said, r"\Abrindlewock-capture: [^\n]*\n\Z")
                 self.assertEqual([w for w in words if w not in said], [], said)
+                self.assertNotIn(".part", said, "a temporary name, not the file asked for")
                 if sig:
                     self.assertRegex(part[0], r"^show\.mp4\.......\.part$")
                 else:
@@ -181,13 +189,16 @@ class Capture(unittest.TestCase):
 
     def test_video_as_ffprobe_sees_it_and_a_progress_bar_only_on_a_terminal(self):
         # at the default size and rate on a terminal; off one, three times the size with a last
-        # frame past the end, and the shared show, its music heard for 2 s, then silence to the end
+        # frame past the end, over an older file where the file system can't exchange two files
+        # (the spy refuses it as vfat, exFAT, NFS and SMB do); the seeds at both ends of their
+        # range; and the shared show, its music heard for 2 s, then silence to the end
         assets(self.d, 0.5)
-        tty, big = each(lambda a: capture(self.d, *a[1:], tty=a[0]),
-                        ((True, "--seed", "3", "--until", "200", "tty.mp4"),
-                         (False, "--until", "90", "--fps", "30", "--scale", "3", "big.mp4")))
+        Path(self.d, "big.mp4").write_bytes(KEPT)
+        tty, big = each(lambda a: capture(self.d, *a[1:], tty=a[0], LD_PRELOAD=sr.SPY, SPY_NOEXCHANGE="1"),
+                        ((True, "--seed", "4294967295", "--until", "200", "tty.mp4"),
+                         (False, "--seed", "0", "--until", "90", "--fps", "30", "--scale", "3", "big.mp4")))
         self.assertEqual(tty[0], 0, tty[1])
-        self.assertTrue(all(w in tty[1] for w in (b"13/13 frames", b"fps", b"left", b"seed 3")), tty[1])
+        self.assertTrue(all(w in tty[1] for w in (b"13/13 frames", b"fps", b"left", b"seed 4294967295")), tty[1])
         # off a terminal, no progress bar
         self.assertEqual([p[0::2] for p in (big, self.shown.result()[1])], [(0, b"")] * 2)
         self.assertEqual(self.files(), ["big.mp4", "galleri.jpg", "musa.ogg", "tty.mp4"])
@@ -197,6 +208,7 @@ class Capture(unittest.TestCase):
             with self.subTest(path=path):
                 v, a = s["video"], s["audio"]
                 self.assertIn("mp4", f["format_name"])
+                self.assertEqual(f["tags"]["comment"], "seed %d" % {"tty": 4294967295, "big": 0, "a": 7}[Path(path).stem])
                 self.assertEqual((v["codec_name"], v["pix_fmt"], v["width"], v["height"], v["r_frame_rate"],
                                   int(v["nb_read_frames"]), a["codec_name"], int(a["sample_rate"]), a["channels"]),
                                  ("h264", "yuv420p", w, h, "%d/1" % fps, frames, "aac", RATE, 2))
@@ -249,18 +261,23 @@ class Capture(unittest.TestCase):
         # the shared show under another seed; under its own, its video from
         # the folder above by --dir, and its raw video and WAV by --picture
         # and --music with files of any name, over --dir's; the output stays
-        # where it was typed
-        odd = os.path.join(self.top, "Bilder för mig")
+        # where it was typed. A picture named by --picture is one's own, whose
+        # black is lifted (1, 1, 1) rather than transparent, so it is the
+        # shared one so lifted, and held to that one's show by --dir
+        odd, lifted = os.path.join(self.top, "Bilder för mig"), os.path.join(self.top, "lifted")
         os.mkdir(odd)
-        shutil.copy(self.show + "/galleri.jpg", odd + "/-kät ☃.jpg")
+        os.mkdir(lifted)
+        sr.picture(lifted, 300, 200, lambda x, y: (1, 1, 1) if 100 <= x < 200 and 60 <= y < 140 else (255, y, 0))
+        shutil.copy(lifted + "/galleri.jpg", odd + "/-kät ☃.jpg")
         shutil.copy(self.show + "/musa.ogg", odd + "/sång -1.ogg")
         runs = ((self.show, "8", "--raw", "c.y4m"), (self.top, "7", "--dir", "show", "dir.mp4"),
+                (self.top, "7", "--dir", "lifted", "--music", odd + "/sång -1.ogg", "--raw", "lifted.y4m"),
                 (self.top, "7", "--dir", "nowhere", "--picture", "Bilder för mig/-kät ☃.jpg",
                  "--music", odd + "/sång -1.ogg", "--raw", "named"))
         for p in self.shown.result() + each(lambda r: capture(r[0], "--seed", r[1], *SHOW, *r[2:], timeout=120), runs):
             self.assertEqual(p[0::2], (0, b""))
-        for mine, shown in (("dir.mp4", "a.mp4"), ("named", "a.y4m"), ("named.wav", "a.wav")):
-            self.assertTrue(filecmp.cmp(os.path.join(self.top, mine), os.path.join(self.show, shown), False), mine)
+        for mine, shown in (("dir.mp4", "show/a.mp4"), ("named", "lifted.y4m"), ("named.wav", "show/a.wav")):
+            self.assertTrue(filecmp.cmp(os.path.join(self.top, mine), os.path.join(self.top, shown), False), mine)
         a, c = y4m(self.show + "/a.y4m")[1], y4m(self.show + "/c.y4m")[1]
         # another seed: the same frames until the first that shows the fire
         # (the frame at 28500 ms shows what the steps of the frame at 28000 seeded)
@@ -280,15 +297,23 @@ class Capture(unittest.TestCase):
         # capture to the same name finishes beside it (each writes its own),
         # or the name is taken by what the video can't be renamed over: a
         # folder, or an older file made immutable (root only); the older
-        # WAV, which the WAV is renamed over first, must be there as it was
+        # WAV, which is put in place first, must be there as it was, and the
+        # new files kept under the names the message gives; on a file system
+        # that can exchange two files and on one that can't (the spy refuses)
         assets(self.d, 0.5)
         wav, out = Path(self.d, "x.wav"), Path(self.d, "x.y4m")
         args = ["--raw", "--fps", "10", "--scale", "1", "--until", "1000", "x.y4m"]
         self.addCleanup(subprocess.run, ["chattr", "-i", out], capture_output=True)
-        for taken in ("another capture", "folder", "immutable file"):
-            with self.subTest(taken=taken):
+        for exchange, taken in [(e, t) for e in ("exchanged", "refused")
+                                for t in ("another capture", "folder", "immutable file")]:
+            with self.subTest(taken=taken, exchange=exchange):
+                # what the case before left
+                subprocess.run(["chattr", "-i", out], capture_output=True)
+                for f in Path(self.d).glob("x.*"):
+                    shutil.rmtree(f) if f.is_dir() else f.unlink()
                 wav.write_bytes(b"the older music")
-                p = start(self.d, "--seed", "1", *args, LD_PRELOAD=sr.SPY, SPY_HOLDRENAME="1")
+                p = start(self.d, "--seed", "1", *args, LD_PRELOAD=sr.SPY, SPY_HOLDRENAME="1",
+                          SPY_NOEXCHANGE="1" if exchange == "refused" else None)
                 held = lambda: Path("/proc/%d/stat" % p.pid).read_text().rsplit(")", 1)[1].split()[0] == "T"
                 try:  # stopped by the spy at its rename
                     sr.until("a capture held before renaming", held, p, 60)
@@ -303,15 +328,18 @@ class Capture(unittest.TestCase):
                 finally:
                     p.send_signal(signal.SIGCONT)
                     status, _, err = sr.finish(p, 60)
-                self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav", "x.y4m"])
                 if taken == "another capture":
-                    self.assertEqual((status, len(y4m(out)[1])), (0, 11), err)
-                    out.unlink()
+                    self.assertEqual(self.files(), ["galleri.jpg", "musa.ogg", "x.wav", "x.y4m"])
+                    self.assertEqual((status, len(y4m(out)[1]), wav.read_bytes()[:4]), (0, 11, b"RIFF"), err)
                     continue
-                self.assertEqual((status, b"x.y4m" in err, wav.read_bytes()), (1, True, b"the older music"), err)
+                kept = re.findall(r'"(x\.(?:y4m|wav)\.\w{6}\.part)"', err.decode())
+                self.assertEqual((status, len(kept)), (1, 2), err)
+                self.assertRegex(err.decode(), r'\Abrindlewock-capture: can\'t put "x\.y4m" in place: [^\n]*\n\Z')
+                self.assertEqual(self.files(), sorted(["galleri.jpg", "musa.ogg", "x.wav", "x.y4m", *kept]))
+                self.assertEqual((len(y4m(Path(self.d, kept[0]))[1]), Path(self.d, kept[1]).read_bytes()[:4],
+                                  wav.read_bytes()), (11, b"RIFF", b"the older music"))
                 if taken == "folder":
                     self.assertEqual(os.listdir(out), ["taken"])
-                    shutil.rmtree(out)
                 else:
                     self.assertEqual(out.read_bytes(), b"the older video")
 

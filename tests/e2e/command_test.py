@@ -58,17 +58,26 @@ class Command(unittest.TestCase):
         with sr.workdir() as d, sr.workdir() as run:
             os.mkdir(os.path.join(d, "Bilder för mig"))
             # the arguments as given, the picture's size, and whether music of
-            # one's own plays (a second of it) or the installed music
+            # one's own plays (a second of it) or the installed music; a TGA,
+            # which has no signature, is known by its name alone, and a name
+            # taken as a pattern would match the other two beside it
             cases = [
                 (["-my cat.bmp"], "37x23", False),
                 (["--", "--help"], "41x29", False),
                 ([os.path.join(d, "Bilder för mig", "kät ☃.bmp"), "sång -1.ogg"], "53x31", True),
+                (["photo.tga"], "43x27", False),
+                (["pic?*[1].bmp"], "29x19", False),
             ]
             sr.music(d, seconds=1, name="sång -1.ogg")
+            for other in ("pic11.bmp", "pic?*1.bmp"):
+                sr.picture(d, w=11, h=11, name=other)
             for args, size, music in cases:
                 with self.subTest(args=args):
                     w, h = map(int, size.split("x"))
-                    sr.picture(d, w=w, h=h, name=os.path.join(d, args[-2 if music else -1]))
+                    name = os.path.join(d, args[-2 if music else -1])
+                    sr.picture(d, w=w, h=h, name=name)
+                    if name.endswith(".tga"):
+                        subprocess.run(["convert", "bmp:" + name, "tga:" + name], check=True)
                     log = os.path.join(run, "calls.log")
                     if os.path.exists(log):
                         os.unlink(log)
@@ -77,6 +86,31 @@ class Command(unittest.TestCase):
                     self.assertEqual((rc, out, err), (0, b"", b""))
                     self.assertEqual(self.loaded(log), [size, "192000" if music else self.music])
                     self.assertEqual(os.listdir(run), ["calls.log"], "the private folder is left")
+
+    def test_refusals_say_why_in_one_line(self):
+        # (arguments, variables, words of the one line), none starting the
+        # show; each name holds pattern characters that match another file
+        cases = [(["--bogus"], {}, "unknown option --bogus"), (["a.bmp", "b.ogg", "c*"], {}, "not also c*"),
+                 ([""], {}, '"": no such file'), (["pic?.bmp"], {}, "pic?.bmp: no such file"),
+                 (["Bilder*"], {}, "Bilder*: a folder, not a file"),
+                 (["pic1.bmp", "Bilder*"], {}, "Bilder*: a folder, not a file"),
+                 (["pipe?.png"], {}, "pipe?.png: a FIFO, not a file"),
+                 # root opens any file: the spy refuses this one
+                 (["secret?.png"], {"SPY_NOREAD": "secret?.png"}, "secret?.png: can't be read: Permission denied"),
+                 (["pic1.bmp"], {"XDG_RUNTIME_DIR": None, "TMPDIR": "none", "SPY_NOMKDIR": "/tmp"},
+                  "pic1.bmp: can't be shown: no private folder for it can be made in /tmp")]
+        with sr.workdir() as d:
+            for name in ("pic1.bmp", "secret?.png", "secret1.png", "pipe1.png", "Bilder1"):
+                sr.picture(d, name=name)
+            os.mkdir(os.path.join(d, "Bilder*"))
+            os.mkfifo(os.path.join(d, "pipe?.png"))
+            for args, extra, words in cases:
+                with self.subTest(args=args, **extra), sr.workdir() as run:
+                    p = self.start(d, args, os.path.join(run, "calls.log"), **{"XDG_RUNTIME_DIR": run, **extra})
+                    rc, out, err = sr.finish(p, timeout=30)
+                    self.assertEqual((rc, out, os.listdir(run)), (2, b"", []), "%r, or the show started" % err)
+                    self.assertRegex(err.decode(), r"\Abrindlewock: [^\n]*\n\Z")
+                    self.assertIn(words, err.decode())
 
     def test_no_private_folder_runs_the_installed_picture(self):
         # only music here, TMPDIR no folder, no XDG_RUNTIME_DIR and no folder
@@ -99,7 +133,11 @@ class Command(unittest.TestCase):
         return p
 
     def test_killed_commands_folder_goes_at_the_next_start(self):
-        with sr.workdir() as d, sr.workdir() as run:
+        with sr.workdir() as d, sr.workdir() as top:
+            # a place whose name, taken as a pattern, would be its sibling's
+            run = os.path.join(top, "r[u]n")
+            for f in (run, os.path.join(top, "run")):
+                os.mkdir(f)
             sr.picture(d, name="own.bmp")
             killed = self.held(d, run, "killed")
             with open("/proc/%d/task/%d/children" % (killed.pid, killed.pid)) as f:

@@ -7,9 +7,12 @@
 // file SPY_HOLD names exists: a show there dies of any signal. With
 // SPY_HOLDRENAME set, a program stops itself (SIGSTOP) before its first
 // rename, so that a test can act while it holds its finished files under
-// their temporary names. SPY_NOMKDIR names a folder in which no program
-// that the spy is preloaded into may make a folder (EACCES), as a read-only
-// /tmp would refuse, without the user namespace that mounting one takes.
+// their temporary names. SPY_NOEXCHANGE=1 makes renameat2 refuse
+// RENAME_EXCHANGE with EINVAL, as vfat, exFAT, NFS and SMB do. SPY_NOMKDIR
+// names a folder in which no program that the spy is preloaded into may make
+// a folder (EACCES), as a read-only /tmp would refuse, without the user
+// namespace that mounting one takes. SPY_NOREAD names a path that no such
+// program may open (EACCES), as root can open any file.
 #include <SDL.h>
 #include <SDL_image.h>
 #include <SDL_mixer.h>
@@ -20,6 +23,7 @@
 #include <cstring>
 #include <csignal>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,6 +90,10 @@ int rename(const char *from, const char *to)
 int renameat2(int fromdir, const char *from, int todir, const char *to, unsigned flags)
 {
 	hold();
+	if ((flags & RENAME_EXCHANGE) && getenv("SPY_NOEXCHANGE")) {
+		errno = EINVAL;
+		return -1;
+	}
 	return real<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(fromdir, from, todir, to, flags);
 }
 
@@ -99,6 +107,21 @@ int mkdir(const char *path, mode_t mode)
 	}
 	return real<int (*)(const char *, mode_t)>("mkdir")(path, mode);
 }
+
+int open(const char *path, int flags, ...)
+{
+	va_list ap;
+	va_start(ap, flags);
+	mode_t mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(ap, mode_t) : 0;
+	va_end(ap);
+	const char *no = getenv("SPY_NOREAD");
+	if (no && !strcmp(path, no)) {
+		errno = EACCES;
+		return -1;
+	}
+	return real<int (*)(const char *, int, ...)>("open")(path, flags, mode);
+}
+int open64(const char *path, int flags, ...) __attribute__((alias("open"))); // its other name
 
 void srand(unsigned seed)
 {

@@ -1,8 +1,8 @@
 // The sandboxed loader against the libraries called in-process: for
 // pictures of every kind the same decoded surface (format, palette, colour
 // key, alpha, pixels) and the same picture in the screen's format, and for
-// music the same samples; and damaged files refused at once, each for its
-// own reason.
+// music the same samples; damaged files refused at once, each for its own
+// reason, and a file of exactly the largest size read.
 #include "load.h"
 #include "plain.h"
 #include <SDL_image.h>
@@ -173,15 +173,16 @@ TEST(Loading, SandboxGivesWhatTheLibrariesGive)
 	std::filesystem::remove_all(dir);
 }
 
-TEST(Loading, DamagedFilesAreRefusedAtOnceForTheirOwnReason)
+TEST(Loading, DamagedFilesAreRefusedAtOnceForTheirOwnReasonAndTheLargestRead)
 {
 	char name[] = "/tmp/brindlewock-load-XXXXXX";
 	std::string dir = mkdtemp(name);
 	plainscreen sc;
 	struct {
-		const char *what, *said; // the file, and what the loader says of it
+		const char *what, *said; // the file, and what the loader says of it; null: it loads
 		std::string bytes;       // its bytes; empty: made below
 	} cases[] = {
+		{ "a picture of exactly 64 MiB", nullptr, "" },
 		{ "a GIF cut in its comment", "reads on past its end", gifcut() },
 		{ "a PNG chunk claiming 256 MiB", "a chunk runs past its end", pnglong() },
 		{ "a FIFO", "not a regular file", "" },
@@ -197,9 +198,15 @@ TEST(Loading, DamagedFilesAreRefusedAtOnceForTheirOwnReason)
 			ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
 		else if (!strcmp(c.what, "a file over 64 MiB"))
 			std::filesystem::resize_file((std::ofstream(path), path), maxfile + 1);
+		else if (!strcmp(c.what, "a picture of exactly 64 MiB")) {
+			// a BMP says where its pixels are: what follows them is never read
+			ASSERT_EQ(std::system(("convert -size 4x3 gradient: BMP3:'" + path + "'").c_str()), 0);
+			std::filesystem::resize_file(path, maxfile);
+		}
 		auto t0 = std::chrono::steady_clock::now();
-		EXPECT_EQ(loadim(path.c_str()), nullptr);
-		EXPECT_NE(strstr(SDL_GetError(), c.said), nullptr) << SDL_GetError();
+		SDL_Surface *im = loadim(path.c_str());
+		EXPECT_TRUE(c.said ? !im && strstr(SDL_GetError(), c.said) : im != nullptr) << SDL_GetError();
+		SDL_FreeSurface(im);
 		// well inside the decoder's CPU time and the show's wait
 		EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
 	}
