@@ -292,6 +292,30 @@ class Capture(unittest.TestCase):
             got = dec[k * n * 3 // 2:k * n * 3 // 2 + n]
             self.assertLess(diff(got, a[k]), min([3] + [diff(got, a[j]) for j in (k - 1, k + 1) if 0 <= j < 59]), k)
 
+    def test_a_photo_named_is_shown_whole(self):
+        # camera photos, wide and tall, with a block of red and of green a
+        # quarter of their size in their top corners: both blocks are on the
+        # screen at 27 s, the picture fitted into its place (405 x 304 at
+        # x 117, 228 x 304 at x 206, its top near row 20)
+        def one(photo):
+            name, (w, h) = photo[:2]
+            subprocess.run(["convert", "-size", "%dx%d" % (w, h), "xc:#808080",
+                            "-fill", "#e01010", "-draw", "rectangle 0,0 %d,%d" % (w // 4, h // 4),
+                            "-fill", "#10e010", "-draw", "rectangle %d,0 %d,%d" % (w - w // 4, w, h // 4),
+                            os.path.join(self.d, name)], check=True)
+            p = capture(self.d, "--picture", name, "--music", self.show + "/musa.ogg", "--fps", "1",
+                        "--scale", "1", "--until", "27000", "--raw", name + ".y4m", timeout=120)
+            self.assertEqual(p[0::2], (0, b""))
+            return y4m(os.path.join(self.d, name + ".y4m"))[1][-1]
+        photos = [("IMG_1234.jpg", (4032, 3024), (140, 50), (500, 50)),
+                  ("IMG_1235.jpg", (3024, 4032), (225, 50), (415, 50))]
+        for photo, last in zip(photos, each(one, photos)):
+            with self.subTest(photo=photo[1]):
+                # 4:4:4 planes: red and green told apart by their chroma
+                u, v = (lambda x, y: last[640 * 480 + y * 640 + x]), (lambda x, y: last[2 * 640 * 480 + y * 640 + x])
+                self.assertGreater(v(*photo[2]), 180, "no red in the top left corner")
+                self.assertLess(max(u(*photo[3]), v(*photo[3])), 100, "no green in the top right corner")
+
     def test_held_before_renaming_it_keeps_or_replaces_whole_files(self):
         # held, its files complete, before it renames them, while another
         # capture to the same name finishes beside it (each writes its own),

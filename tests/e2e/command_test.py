@@ -59,14 +59,16 @@ class Command(unittest.TestCase):
             os.mkdir(os.path.join(d, "Bilder för mig"))
             # the arguments as given, the picture's size, and whether music of
             # one's own plays (a second of it) or the installed music; a TGA,
-            # which has no signature, is known by its name alone, and a name
-            # taken as a pattern would match the other two beside it
+            # which has no signature, is known by its name alone, a name
+            # taken as a pattern would match the other two beside it, and a
+            # camera's photo is shown whole, fitted to the picture's place
             cases = [
                 (["-my cat.bmp"], "37x23", False),
                 (["--", "--help"], "41x29", False),
                 ([os.path.join(d, "Bilder för mig", "kät ☃.bmp"), "sång -1.ogg"], "53x31", True),
                 (["photo.tga"], "43x27", False),
                 (["pic?*[1].bmp"], "29x19", False),
+                (["IMG_1234.JPG"], "405x304", False),
             ]
             sr.music(d, seconds=1, name="sång -1.ogg")
             for other in ("pic11.bmp", "pic?*1.bmp"):
@@ -75,7 +77,10 @@ class Command(unittest.TestCase):
                 with self.subTest(args=args):
                     w, h = map(int, size.split("x"))
                     name = os.path.join(d, args[-2 if music else -1])
-                    sr.picture(d, w=w, h=h, name=name)
+                    if name.endswith(".JPG"):
+                        subprocess.run(["convert", "-size", "4032x3024", "xc:#808080", name], check=True)
+                    else:
+                        sr.picture(d, w=w, h=h, name=name)
                     if name.endswith(".tga"):
                         subprocess.run(["convert", "bmp:" + name, "tga:" + name], check=True)
                     log = os.path.join(run, "calls.log")

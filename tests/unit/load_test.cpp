@@ -173,6 +173,72 @@ TEST(Loading, SandboxGivesWhatTheLibrariesGive)
 	std::filesystem::remove_all(dir);
 }
 
+// A picture of one's own: larger than the show's picture's 544 x 304 either
+// way, fitted into it whole, keeping its shape; black only where it is
+// transparent
+TEST(Loading, OwnPictureFitsWholeAndIsTransparentOnlyWhereItSaysSo)
+{
+	char name[] = "/tmp/brindlewock-load-XXXXXX";
+	std::string dir = mkdtemp(name);
+	plainscreen sc;
+	// blocks a quarter of the photo's size in its top corners, and black
+	auto corners = [](int w, int h) {
+		auto box = [](int x0, int y0, int x1, int y1) {
+			return " 'rectangle " + std::to_string(x0) + "," + std::to_string(y0) + " " + std::to_string(x1) + "," +
+			       std::to_string(y1) + "'";
+		};
+		return "xc:#808080 -fill '#e01010' -draw" + box(0, 0, w / 4 - 1, h / 4 - 1) + " -fill '#10e010' -draw" +
+		       box(w - w / 4, 0, w - 1, h / 4 - 1) + " -fill black -draw" + box(w / 3, h / 3, w / 2, h / 2);
+	};
+	struct {
+		const char *file;
+		int pw, ph;       // its size
+		const char *make; // how convert draws it; empty: corners()
+		int w, h;         // the size it is shown at
+	} cases[] = {
+		{ "wide.jpg", 4032, 3024, "", 405, 304 },
+		{ "tall.jpg", 3024, 4032, "", 228, 304 },
+		{ "box.png", 544, 304, "", 544, 304 },
+		{ "wider.png", 545, 304, "", 544, 303 },
+		{ "taller.png", 544, 305, "", 542, 304 },
+		{ "small.bmp", 40, 30, "", 40, 30 },
+		// transparent on the left, where its colour is red, and black on the right
+		{ "alpha.png", 300, 200, "xc:red -fill black -draw 'rectangle 150,0 299,199' -alpha set "
+		                         "-region 150x200+0+0 -alpha transparent", 300, 200 },
+	};
+	ownpicture = true;
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.file);
+		std::string path = dir + "/" + c.file, make = *c.make ? c.make : corners(c.pw, c.ph);
+		std::string cmd = "convert -size " + std::to_string(c.pw) + "x" + std::to_string(c.ph) + " " + make + " " + path;
+		ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+		SDL_Surface *im = loadim(path.c_str());
+		ASSERT_NE(im, nullptr) << SDL_GetError();
+		EXPECT_EQ(std::make_pair(im->w, im->h), std::make_pair(c.w, c.h));
+		std::vector<uint32_t> px = pixels<uint32_t>(im);
+		auto at = [&](int x, int y) {
+			Uint8 r, g, b;
+			SDL_GetRGB(px[(size_t)y * im->w + x], im->format, &r, &g, &b);
+			return (uint32_t)(r << 16 | g << 8 | b);
+		};
+		uint32_t key = SDL_MapRGB(im->format, 0, 0, 0);
+		if (*c.make) {
+			EXPECT_EQ(at(10, 10), 0u) << "transparent where its alpha is 0";
+			EXPECT_EQ(at(c.w - 10, 10), 0x010101u) << "black lifted where it is opaque";
+			EXPECT_EQ(std::count(px.begin(), px.end(), key), (long)c.w * c.h / 2);
+		} else {
+			// both top corners on the screen's picture, and no hole
+			EXPECT_GT(at(2, 2) >> 16, 0xc0u) << std::hex << at(2, 2);
+			EXPECT_GT(at(c.w - 3, 2) >> 8 & 0xff, 0xc0u) << std::hex << at(c.w - 3, 2);
+			EXPECT_EQ(at(c.w * 5 / 12, c.h * 5 / 12), 0x010101u);
+			EXPECT_EQ(std::count(px.begin(), px.end(), key), 0);
+		}
+		SDL_FreeSurface(im);
+	}
+	ownpicture = false;
+	std::filesystem::remove_all(dir);
+}
+
 TEST(Loading, DamagedFilesAreRefusedAtOnceForTheirOwnReasonAndTheLargestRead)
 {
 	char name[] = "/tmp/brindlewock-load-XXXXXX";
