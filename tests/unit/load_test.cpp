@@ -203,14 +203,13 @@ TEST(Loading, OwnPictureFitsWholeAndIsTransparentOnlyWhereItSaysSo)
 		{ "taller.png", 544, 305, "", 542, 304 },
 		{ "small.bmp", 40, 30, "", 40, 30 },
 		// transparent on the left, where its colour is red, and black on the right
-		{ "alpha.png", 300, 200, "xc:red -fill black -draw 'rectangle 150,0 299,199' -alpha set "
-		                         "-region 150x200+0+0 -alpha transparent", 300, 200 },
+		{ "alpha.png", 300, 200, "'xc:rgba(255,0,0,0)' -fill black -draw 'rectangle 150,0 299,199' PNG32:", 300, 200 },
 	};
 	ownpicture = true;
 	for (auto &c : cases) {
 		SCOPED_TRACE(c.file);
 		std::string path = dir + "/" + c.file, make = *c.make ? c.make : corners(c.pw, c.ph);
-		std::string cmd = "convert -size " + std::to_string(c.pw) + "x" + std::to_string(c.ph) + " " + make + " " + path;
+		std::string cmd = "convert -size " + std::to_string(c.pw) + "x" + std::to_string(c.ph) + " " + make + (make.back() == ':' ? "" : " ") + path;
 		ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 		SDL_Surface *im = loadim(path.c_str());
 		ASSERT_NE(im, nullptr) << SDL_GetError();
