@@ -116,12 +116,14 @@ class Chromium(webrun.Waits):
             if "method" in msg:
                 self.events.append(msg)
 
-    def event(self, method):
-        """Waits for the page's next event of the kind, dropping those before it."""
+    def event(self, method, browser=False):
+        """Waits for the page's next event of the kind, or the browser's,
+        dropping those before it."""
         deadline = time.monotonic() + WAIT
+        session = None if browser else self.session
         while True:
             msg = self.events.pop(0) if self.events else self.receive("event " + method, deadline)
-            if msg.get("method") == method and msg.get("sessionId") == self.session:
+            if msg.get("method") == method and msg.get("sessionId") == session:
                 return msg["params"]
 
     def page(self, method, **params):
@@ -152,6 +154,10 @@ class Chromium(webrun.Waits):
         assert box[2] > 0, selector + " is not shown"
         for kind in ("mouseMoved", "mousePressed", "mouseReleased"):
             self.page("Input.dispatchMouseEvent", type=kind, x=box[0], y=box[1], button="left", clickCount=1)
+
+    def move(self, x, y):
+        """Moves the mouse to (x, y) of the page."""
+        self.page("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=y)
 
     def upload(self, selector, path):
         """Sets a file on a file input, as a viewer's choice would."""

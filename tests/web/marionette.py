@@ -19,14 +19,22 @@ WAIT = 60          # s: the longest any step may take
 
 
 class Firefox(webrun.Waits):
-    def __init__(self, width, height):
+    def __init__(self, width, height, downloads=None):
+        """Firefox with a page of width x height CSS pixels; what the page
+        saves goes into the folder downloads, without asking."""
         self.profile = tempfile.mkdtemp(prefix="brindlewock-firefox-")
+        prefs = [("marionette.port", 0), ("browser.shell.checkDefaultBrowser", False),
+                 ("datareporting.policy.dataSubmissionEnabled", False),
+                 ("toolkit.telemetry.reportingpolicy.firstRun", False),
+                 ("browser.startup.homepage_override.mstone", "ignore"),
+                 ("media.autoplay.default", 0)]
+        if downloads:
+            prefs += [("browser.download.dir", downloads), ("browser.download.folderList", 2),
+                      ("browser.download.useDownloadDir", True),
+                      ("browser.download.always_ask_before_handling_new_types", False),
+                      ("browser.download.alwaysOpenPanel", False)]
         with open(os.path.join(self.profile, "user.js"), "w") as f:
-            for pref, value in [("marionette.port", 0), ("browser.shell.checkDefaultBrowser", False),
-                                ("datareporting.policy.dataSubmissionEnabled", False),
-                                ("toolkit.telemetry.reportingpolicy.firstRun", False),
-                                ("browser.startup.homepage_override.mstone", "ignore"),
-                                ("media.autoplay.default", 0)]:
+            for pref, value in prefs:
                 f.write("user_pref(%s, %s);\n" % (json.dumps(pref), json.dumps(value)))
         env = dict(os.environ, MOZ_HEADLESS="1")
         self.said = os.path.join(self.profile, "said.log")   # what Firefox printed, for a failure's message
@@ -55,6 +63,7 @@ class Firefox(webrun.Waits):
         self.id = 0
         self.receive()  # the greeting: the protocol's level
         self.call("WebDriver:NewSession", capabilities={"alwaysMatch": {"timeouts": {"script": WAIT * 1000}}})
+        self.call("WebDriver:SetTimeouts", script=(WAIT + 10) * 1000)
         # the window as large as leaves the page width x height CSS pixels;
         # what its own bars take differs between versions and is known only
         # once the window has a size, so the size is set until the page has
@@ -120,3 +129,15 @@ class Firefox(webrun.Waits):
     def click(self, selector):
         el = self.call("WebDriver:FindElement", using="css selector", value=selector)["value"]
         self.call("WebDriver:ElementClick", id=next(iter(el.values())))
+
+    def move(self, x, y):
+        """Moves the mouse to (x, y) of the page."""
+        self.call("WebDriver:PerformActions", actions=[{
+            "type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
+            "actions": [{"type": "pointerMove", "x": x, "y": y, "duration": 0}]}])
+
+    def key(self, kind, key, vk):
+        """A key's press (keyDown) or release (keyUp); Escape alone."""
+        assert key == "Escape"
+        self.call("WebDriver:PerformActions", actions=[{
+            "type": "key", "id": "keyboard", "actions": [{"type": kind, "value": "\ue00c"}]}])
