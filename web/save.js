@@ -15,7 +15,7 @@ import {
 	VideoSample, AudioSample, canEncodeVideo, canEncodeAudio,
 } from 'mediabunny';
 
-const videobitrate = 8e6;             // bits a second of video: the show's fine patterns want many
+const videobitrate = 4e6;             // bits a second of video
 const audiobitrate = 160e3;           // bits a second of music
 const keyframes = 2;                  // s between key frames
 const maxchannels = 2;                // channels of music encoded at most
