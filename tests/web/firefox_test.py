@@ -34,6 +34,7 @@ class FirefoxPage(page_test.Everyday, unittest.TestCase):
         page_test.moves(self, b, 1000)
 
     def test_save_video(self):
+        page_test.savable(self)
         b = self.browser
         b.open(page_test.PAGE + "?seed=%d" % page_test.SAVESEED)
         b.state("ready")

@@ -137,7 +137,6 @@ class Firefox(webrun.Waits):
             "actions": [{"type": "pointerMove", "x": x, "y": y, "duration": 0}]}])
 
     def key(self, kind, key, vk):
-        """A key's press (keyDown) or release (keyUp); Escape alone."""
-        assert key == "Escape"
+        """A key's press (keyDown) or release (keyUp): Escape or a letter."""
         self.call("WebDriver:PerformActions", actions=[{
-            "type": "key", "id": "keyboard", "actions": [{"type": kind, "value": "\ue00c"}]}])
+            "type": "key", "id": "keyboard", "actions": [{"type": kind, "value": "\ue00c" if key == "Escape" else key}]}])
