@@ -439,6 +439,12 @@ class Page(Everyday, unittest.TestCase):
             b.open(PAGE + "?seed=%d" % SAVESEED)
             b.state("ready")
             b.until("!document.getElementById('save').disabled", "Save video ready")
+            # cancelled on its way, nothing is saved and Save video is back
+            b.click("#save")
+            b.until("document.getElementById('progress').value > 0.1", "a tenth of the video")
+            b.click("#cancel")
+            b.until("document.documentElement.dataset.save === 'cancelled'", "the video cancelled")
+            self.assertEqual((os.listdir(d), shown(b, "#save"), shown(b, "#cancel")), ([], True, False))
             start = time.monotonic()
             b.click("#save")
             b.until("document.documentElement.dataset.save !== 'saving'", "the video made", wait=SAVETIME * 2)
