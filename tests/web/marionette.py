@@ -19,17 +19,20 @@ WAIT = 60          # s: the longest any step may take
 
 
 class Firefox(webrun.Waits):
-    def __init__(self, width, height, downloads=None):
-        """Firefox with a page of width x height CSS pixels; what the page
-        saves goes into the folder downloads, without asking."""
+    def __init__(self, width, height, downloads=False):
+        """Firefox with a page of width x height CSS pixels; with downloads,
+        what the page saves goes into the folder self.downloads, without
+        asking."""
         self.profile = tempfile.mkdtemp(prefix="brindlewock-firefox-")
+        self.downloads = os.path.join(self.profile, "saved")
         prefs = [("marionette.port", 0), ("browser.shell.checkDefaultBrowser", False),
                  ("datareporting.policy.dataSubmissionEnabled", False),
                  ("toolkit.telemetry.reportingpolicy.firstRun", False),
                  ("browser.startup.homepage_override.mstone", "ignore"),
                  ("media.autoplay.default", 0)]
         if downloads:
-            prefs += [("browser.download.dir", downloads), ("browser.download.folderList", 2),
+            os.mkdir(self.downloads)
+            prefs += [("browser.download.dir", self.downloads), ("browser.download.folderList", 2),
                       ("browser.download.useDownloadDir", True),
                       ("browser.download.always_ask_before_handling_new_types", False),
                       ("browser.download.alwaysOpenPanel", False)]
@@ -129,6 +132,16 @@ class Firefox(webrun.Waits):
     def click(self, selector):
         el = self.call("WebDriver:FindElement", using="css selector", value=selector)["value"]
         self.call("WebDriver:ElementClick", id=next(iter(el.values())))
+
+    def saved(self, name, size):
+        """The path of the file the page saves as name, once it is whole:
+        Firefox writes it under a name of its own until then."""
+        path = os.path.join(self.downloads, name)
+        deadline = time.monotonic() + WAIT
+        while not (os.path.exists(path) and os.path.getsize(path) == size):
+            assert time.monotonic() < deadline, "%s never came whole" % name
+            time.sleep(0.1)
+        return path
 
     def move(self, x, y):
         """Moves the mouse to (x, y) of the page."""
