@@ -9,12 +9,14 @@
 //   index.html?bench          the median time of a frame's work
 //
 // The page's state is in <html data-state>: loading, ready, waiting (for the
-// music, after Play), starting, running, ended, still, benched or error.
+// music, after Play), starting, running, ended, still, benched or error; a
+// video being saved in <html data-save>: saving, then saved, cancelled or
+// failed.
 'use strict';
 (() => {
 	const scrw = 640, scrh = 480;     // the show's screen
 	const startdelay = 500;           // ms from the play request to the music and the clock starting
-	const lastms = 75000;             // ms: the latest still asked for is drawn at the show's end
+	const lastms = 75000;             // ms: the show's length; a later still asked for is drawn at its end
 	const benchfps = 60;              // the bench draws the show's frames at this rate ...
 	const benchrun = 10;              // ... timing this many at a time ...
 	const benchslice = 10;            // ... and this many runs between looks at the page
@@ -25,7 +27,10 @@
 	const reportage = 1000;           // ms: the oldest report of the audio device's taken
 	const audiogiveup = 3000;         // ms without a running audio device before the viewer is told
 	const stillstep = 40;             // ms between the still schedule's frames
-	const maxpic = 8192;              // pixels either way of the largest picture the module takes
+	const maxpic = 8192;              // pixels either way of the largest picture decoded
+	const boxw = 544, boxh = 304;     // the box a viewer's picture is fitted into
+	const savefps = 30;               // frames a second of a saved video
+	const revokeafter = 60000;        // ms a saved video's address is kept for the browser to save it
 
 	const params = new URLSearchParams(location.search);
 	// for tests: ?speed=N runs the show's clock and its music N times as
@@ -37,13 +42,22 @@
 	const paint = canvas.getContext('2d', { alpha: false });
 	const $ = id => document.getElementById(id);
 
-	let wasm;                         // the module's exports
+	let wasmmodule;                   // the module, compiled
+	let wasm;                         // the exports of the page's instance of it
 	let image;                        // the screen's RGBA bytes in the module's memory, as an ImageData
 	let music = null;                 // the music the next show plays; null without it
+	let musicname = '';               // its file's name; '' for the default music
 	let defaultmusic = null;          // musa.ogg decoded
 	let musicloaded = false;          // musa.ogg decoded or given up
-	let picture = null;               // the picture in the module: { w, h, rgba, name }
+	let picture = null;               // the picture the next show burns: { w, h, rgba, name }
+	let inmodule = null;              // the picture written into the module
 	let defaultpic = null;            // galleri.jpg decoded
+	let reading = 0;                  // chosen files being decoded
+	const chosen = { picture: 0, music: 0 }; // the number of the latest choice of each
+	let saving = null;                // the AbortController of the video being made
+	let shownseed = seed();           // the seed on the menu: the next video's, the last show's
+	let playing = null;               // the files of the show running or last run: { picture, music }
+	const loaded = { got: 0, total: 0 }; // the bytes of the files fetched beside the page
 	let audio = null;                 // the AudioContext, made on the first play
 	let voice = null;                 // the music playing
 	let sound = 'none';               // the music: none, waiting (for the audio device) or started
@@ -66,11 +80,12 @@
 	}
 
 	// a file's bytes: from the page itself when it carries them (the single
-	// file, brindlewock.html), else fetched beside it, reporting bytes as
+	// file, brindlewock.html, whose own script shows them arriving, as soon
+	// as the last of them is in), else fetched beside it, reporting bytes as
 	// they come; errors name the file
 	async function load(name, progress) {
 		if (window.brindlewockfiles && brindlewockfiles[name]) {
-			const text = atob(brindlewockfiles[name]);
+			const text = atob(await brindlewockfiles[name]);
 			const bytes = new Uint8Array(text.length);
 			for (let i = 0; i < text.length; i++)
 				bytes[i] = text.charCodeAt(i);
@@ -87,8 +102,13 @@
 		if (!r.ok)
 			throw new Error(`${name}: ${r.status} ${r.statusText}`);
 		const size = Number(r.headers.get('content-length')) || 0;
-		if (!r.body || !size)
-			return r.arrayBuffer();
+		if (!r.body || !size) {
+			const bytes = await r.arrayBuffer();
+			loaded.got += bytes.byteLength;
+			loaded.total += bytes.byteLength;
+			return bytes;
+		}
+		loaded.total += size;
 		const bytes = new Uint8Array(size);
 		const reader = r.body.getReader();
 		for (let got = 0;;) {
@@ -99,49 +119,86 @@
 				throw new Error(`${name}: more bytes than announced`);
 			bytes.set(value, got);
 			got += value.length;
+			loaded.got += value.length;
 			progress(name, got, size);
 		}
 	}
 
-	async function loadmodule() {
-		const bytes = await load('brindlewock.wasm', loading);
-		wasm = (await WebAssembly.instantiate(bytes, {})).instance.exports;
-		wasm._initialize();
+	// a new instance of the module, ready for its calls
+	async function instance() {
+		const m = (await WebAssembly.instantiate(wasmmodule, {})).exports;
+		m._initialize();
+		return m;
 	}
 
-	// a picture's pixels as decoded, without colour management, as RGBA
-	// bytes; throws with the name for one that can't be decoded or taken
-	async function decodepicture(blob, name) {
+	async function loadmodule() {
+		wasmmodule = await WebAssembly.compile(await load('brindlewock.wasm', loading));
+		wasm = await instance();
+	}
+
+	// The fitting rule for a picture of the viewer's own, the native
+	// command's too: the box is the default picture's size, which leaves the
+	// fire its room under the picture. A picture larger than the box either
+	// way is scaled down to fit it, its aspect ratio kept; one within it is
+	// used at its own size, never enlarged.
+	function fit(w, h) {
+		if (w <= boxw && h <= boxh)
+			return { w, h };
+		const s = Math.min(boxw / w, boxh / h);
+		return { w: Math.max(1, Math.round(w * s)), h: Math.max(1, Math.round(h * s)) };
+	}
+
+	// A picture's pixels as decoded, without colour management, as RGBA
+	// bytes; throws with the name for one that can't be decoded. A viewer's
+	// own picture is fitted, scaled by the browser's own high-quality
+	// resampling, and made ready for the show's colour key: where its alpha
+	// is 0 it is black, which the show leaves out, and a black pixel of its
+	// own becomes (1, 1, 1), so that a photo's black is drawn rather than
+	// punching a hole. The default picture is taken as it is, byte for byte
+	// the native show's.
+	async function decodepicture(blob, name, own) {
+		// a viewer's picture with its alpha premultiplied, as the canvas
+		// keeps it anyway: Firefox 153 loses the alpha of one taken without
+		// and then scaled
+		const raw = own ? { colorSpaceConversion: 'none' } : { colorSpaceConversion: 'none', premultiplyAlpha: 'none' };
 		let bitmap;
 		try {
-			bitmap = await createImageBitmap(blob, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+			bitmap = await createImageBitmap(blob, raw);
 		} catch (e) {
 			throw new Error(`${name} can't be read as a picture`);
 		}
-		const { width: w, height: h } = bitmap;
-		if (w > maxpic || h > maxpic)
-			throw new Error(`${name}: ${w} x ${h} pixels is too large (${maxpic} at most either way)`);
+		const { width: w0, height: h0 } = bitmap;
+		if (w0 > maxpic || h0 > maxpic)
+			throw new Error(`${name}: ${w0} x ${h0} pixels is too large (${maxpic} at most either way)`);
+		const { w, h } = own ? fit(w0, h0) : { w: w0, h: h0 };
+		if (w !== w0 || h !== h0)
+			bitmap = await createImageBitmap(bitmap, { ...raw, resizeWidth: w, resizeHeight: h, resizeQuality: 'high' });
 		const c = document.createElement('canvas');
 		c.width = w;
 		c.height = h;
 		const g = c.getContext('2d', { willReadFrequently: true });
 		g.drawImage(bitmap, 0, 0);
-		return { w, h, rgba: g.getImageData(0, 0, w, h).data, name };
+		const rgba = g.getImageData(0, 0, w, h).data;
+		if (own)
+			for (let i = 0; i < rgba.length; i += 4)
+				if (rgba[i + 3] === 0)
+					rgba[i] = rgba[i + 1] = rgba[i + 2] = 0;
+				else if (!rgba[i] && !rgba[i + 1] && !rgba[i + 2])
+					rgba[i] = rgba[i + 1] = rgba[i + 2] = 1;
+		return { w, h, rgba, name };
 	}
 
-	// the picture the next show burns, written into the module's picture
-	function usepicture(pic) {
-		const p = wasm.webpicture(pic.w, pic.h);
+	// the picture written into a module's room for it, for its next show
+	function topicture(m, pic) {
+		const p = m.webpicture(pic.w, pic.h);
 		if (!p)
 			throw new Error(`${pic.name}: ${pic.w} x ${pic.h} pixels can't be taken`);
-		new Uint8Array(wasm.memory.buffer, p, pic.w * pic.h * 4).set(pic.rgba);
-		picture = pic;
+		new Uint8Array(m.memory.buffer, p, pic.w * pic.h * 4).set(pic.rgba);
 	}
 
 	async function loadpicture() {
 		const bytes = await load('galleri.jpg', loading);
-		defaultpic = await decodepicture(new Blob([bytes]), 'galleri.jpg');
-		usepicture(defaultpic);
+		picture = defaultpic = await decodepicture(new Blob([bytes]), 'galleri.jpg', false);
 	}
 
 	// decoded in a context that needs no gesture; an AudioBuffer plays in any
@@ -169,13 +226,14 @@
 			say(`Without sound: ${e.message}.`);
 		}
 		musicloaded = true;
-		loading(null);
+		controls();
 		if (root.dataset.state === 'waiting')
 			begin();
 	}
 
 	// the bytes loaded so far of the file loading, on the start screen;
-	// null when nothing loads
+	// null when all are in. The single file's own script shows its bytes
+	// arriving until the page is whole.
 	function loading(name, got, size) {
 		const bar = $('progress');
 		bar.style.visibility = name ? 'visible' : 'hidden';
@@ -184,6 +242,23 @@
 		bar.value = got / size;
 		const kb = n => Math.round(n / 1024);
 		say(`Loading ${name}: ${kb(got)} of ${kb(size)} KB`);
+	}
+
+	// The controls work once the module and the picture are in (Fullscreen
+	// as soon as this script runs), and not
+	// while a chosen file is read or a video made; Save video needs the music
+	// in, the part of the page that makes videos, and the browser's video
+	// encoder.
+	function controls() {
+		const busy = !wasm || !picture || reading > 0 || saving !== null || root.dataset.state === 'waiting';
+		for (const id of ['play', 'again', 'picchoose', 'musicchoose', 'picdefault', 'musicdefault'])
+			$(id).disabled = busy;
+		const saver = window.brindlewocksave && typeof VideoEncoder === 'function';
+		$('save').disabled = busy || !musicloaded || !saver;
+		if (!window.brindlewocksave && document.readyState !== 'loading')
+			$('save').textContent = 'Save video (not in this build of the page)';
+		else if (typeof VideoEncoder !== 'function')
+			$('save').textContent = 'Save video (this browser can\'t encode video)';
 	}
 
 	function say(text) {
@@ -299,12 +374,17 @@
 		$('notice').textContent = text;
 	}
 
+	// said to a screen reader alone
+	function announce(text) {
+		$('announce').textContent = text;
+	}
+
 	// the play request: the audio context made in the gesture, then the show
 	// begins at once when the music is in, or as soon as it is
 	function play() {
-		if (!picture)
+		if (!picture || reading || saving)
 			return;
-		$('start').hidden = $('end').hidden = true;
+		$('menu').hidden = true;
 		blank();
 		if (!step && (music || !musicloaded)) {
 			try {
@@ -317,8 +397,8 @@
 		}
 		if (!musicloaded && !step) {
 			state('waiting');
-			$('start').hidden = false;
-			$('play').disabled = true;
+			$('menu').hidden = false;
+			controls();
 			return;
 		}
 		begin();
@@ -326,15 +406,24 @@
 
 	// the show's clock starts startdelay ms from now, and the music with it
 	function begin() {
-		$('start').hidden = true;
-		$('play').disabled = false;
-		if (!wasm.webstart(seed()))
+		$('menu').hidden = true;
+		if (inmodule !== picture) {
+			topicture(wasm, picture);
+			inmodule = picture;
+		}
+		shownseed = seed();
+		$('seed').textContent = shownseed;
+		if (!wasm.webstart(shownseed))
 			return;
+		playing = { picture: picture.name, music: music ? musicname || 'musa.ogg' : null };
 		showstart = performance.now() + startdelay;
 		elapsed = 0;
 		lastclock = step ? -stillstep : 0;
 		notice('');
+		root.classList.remove('moved');
 		state('starting');
+		controls();
+		announce('The show has begun: 75 seconds. Escape ends it.');
 		if (music && audio && !step) {
 			try {
 				voice = audio.createBufferSource();
@@ -392,45 +481,150 @@
 		};
 	}
 
+	// the show's end, by itself or asked for; the end screen offers the
+	// choices again
 	function end() {
+		const st = root.dataset.state;
+		if (st !== 'starting' && st !== 'running')
+			return;
 		last = lag();
 		stopmusic();
 		state('ended');
-		$('end').hidden = false;
+		$('menu').hidden = false;
+		controls();
+		announce('The show has ended.');
 		$('again').focus();
 	}
 
+	// Fullscreen toggled by the page; one left otherwise (Escape, which the
+	// browser takes for itself, or the browser's own controls) ends a
+	// running show as Escape's release does, so that one Escape leaves
+	// fullscreen and ends the show in every engine
+	let leaving = false;
 	function togglefull() {
-		if (document.fullscreenElement)
-			document.exitFullscreen().catch(() => {});
-		else if (root.requestFullscreen)
+		if (document.fullscreenElement) {
+			leaving = true;
+			document.exitFullscreen().catch(() => { leaving = false; });
+		} else if (root.requestFullscreen)
 			root.requestFullscreen().catch(() => {});
 	}
 
-	// the viewer's own picture or music, from the file controls or a drop;
-	// a file that can't be decoded leaves the choice as it was
+	function fullchange() {
+		const full = !!document.fullscreenElement;
+		for (const id of ['full', 'showfull'])
+			$(id).textContent = full ? 'Exit fullscreen' : 'Fullscreen';
+		if (!full && !leaving)
+			end();
+		leaving = false;
+	}
+
+	// The viewer's own picture or music, from the file controls or a drop: a
+	// file that can't be decoded leaves the choice as it was, and while one
+	// is decoded the status says so and the show waits, Play disabled; of
+	// two choices of one kind, the later one stands.
 	async function choose(file, audiofile) {
 		if (!file)
 			return;
+		const kind = audiofile ? 'music' : 'picture';
+		const n = ++chosen[kind];
+		reading++;
+		controls();
+		say(`Reading ${kind}…`);
 		try {
 			if (audiofile) {
-				music = await decodemusic(await file.arrayBuffer(), file.name);
-				$('musicname').textContent = file.name;
-				$('musicdefault').hidden = false;
-				say(`Music: ${file.name}`);
+				const m = await decodemusic(await file.arrayBuffer(), file.name);
+				if (n === chosen.music) {
+					music = m;
+					musicname = file.name;
+					$('musicname').textContent = file.name;
+					$('musicdefault').hidden = false;
+					say(`Music: ${file.name}`);
+				}
 			} else {
-				usepicture(await decodepicture(file, file.name));
-				const img = $('picpreview');
-				if (img.src)
-					URL.revokeObjectURL(img.src);
-				img.src = URL.createObjectURL(file);
-				img.alt = `your picture: ${file.name}`;
-				img.hidden = $('picdefault').hidden = false;
-				say(`Picture: ${file.name}`);
+				const pic = await decodepicture(file, file.name, true);
+				if (n === chosen.picture) {
+					picture = pic;
+					const img = $('picpreview');
+					if (img.src)
+						URL.revokeObjectURL(img.src);
+					img.src = URL.createObjectURL(file);
+					img.alt = `your picture: ${file.name}`;
+					img.hidden = $('picdefault').hidden = false;
+					say(`Picture: ${file.name}`);
+				}
 			}
 		} catch (e) {
 			say(`${e.message}; the show keeps ${audiofile ? 'its music' : 'its picture'}.`);
 		}
+		reading--;
+		controls();
+	}
+
+	// The show rendered into a video file, frame k at k * 1000 / savefps ms
+	// up to the first frame at or after the show's end, as the native
+	// capture draws it, by an instance of the module of its own, with the
+	// picture, the music and the seed of the menu; encoded and put in its
+	// file by save.js, and handed to the browser to save. Nothing leaves the
+	// viewer's machine.
+	async function save() {
+		if (saving || !picture || reading || !window.brindlewocksave)
+			return;
+		saving = new AbortController();
+		controls();
+		root.dataset.save = 'saving';
+		$('save').hidden = true;
+		$('cancel').hidden = false;
+		$('cancel').focus();
+		const bar = $('progress');
+		bar.value = 0;
+		bar.style.visibility = 'visible';
+		say('Making the video…');
+		const t0 = performance.now();
+		const seedof = shownseed;
+		try {
+			const m = await instance();
+			topicture(m, picture);
+			m.webstart(seedof);
+			const frames = Math.ceil(lastms * savefps / 1000) + 1;
+			const made = await brindlewocksave.save({
+				width: scrw, height: scrh, fps: savefps, music, signal: saving.signal,
+				frame(k) {
+					const elapsed = m.webframe(Math.floor(k * 1000 / savefps));
+					return { pixels: new Uint8Array(m.memory.buffer, m.webpresent(), scrw * scrh * 4), last: m.webover(elapsed) };
+				},
+				progress(k) {
+					bar.value = k / frames;
+					say(`Making the video: ${Math.floor(100 * k / frames)} %`);
+				},
+			});
+			const name = `brindlewock-${seedof}.${made.ext}`;
+			const a = document.createElement('a');
+			a.href = URL.createObjectURL(made.blob);
+			a.download = name;
+			document.body.append(a);
+			a.click();
+			a.remove();
+			setTimeout(() => URL.revokeObjectURL(a.href), revokeafter);
+			const seconds = (performance.now() - t0) / 1000;
+			window.brindlewock.saved = { name, format: made.format, bytes: made.blob.size, seconds };
+			say(`Saved ${name}: ${made.format}, ${(made.blob.size / 1e6).toFixed(1)} MB, made in ${seconds.toFixed(1)} s.`);
+			root.dataset.save = 'saved';
+		} catch (e) {
+			if (saving.signal.aborted) {
+				say('The video was cancelled.');
+				root.dataset.save = 'cancelled';
+			} else {
+				console.error('brindlewock: no video:', e);
+				say(`The video can't be made: ${e.message}`);
+				root.dataset.save = 'failed';
+			}
+		}
+		saving = null;
+		bar.style.visibility = 'hidden';
+		$('save').hidden = false;
+		$('cancel').hidden = true;
+		controls();
+		$('save').focus();
 	}
 
 	function listen() {
@@ -439,6 +633,9 @@
 		$('retry').addEventListener('click', () => location.reload());
 		$('stop').addEventListener('click', end);
 		$('full').addEventListener('click', togglefull);
+		$('showfull').addEventListener('click', togglefull);
+		$('save').addEventListener('click', save);
+		$('cancel').addEventListener('click', () => saving && saving.abort());
 		$('picchoose').addEventListener('click', () => $('picfile').click());
 		$('musicchoose').addEventListener('click', () => $('musicfile').click());
 		for (const id of ['picfile', 'musicfile'])
@@ -447,23 +644,28 @@
 				e.target.value = '';
 			});
 		$('picdefault').addEventListener('click', () => {
-			usepicture(defaultpic);
+			picture = defaultpic;
+			chosen.picture++;
 			$('picpreview').hidden = $('picdefault').hidden = true;
 			say('Picture: the default one');
 			$('picchoose').focus();
 		});
 		$('musicdefault').addEventListener('click', () => {
 			music = defaultmusic;
+			musicname = '';
+			chosen.music++;
 			$('musicname').textContent = '';
 			$('musicdefault').hidden = true;
 			say('Music: the default one');
 			$('musicchoose').focus();
 		});
+		// files dropped on the menu: the files themselves are in
+		// dataTransfer.files (its items are the dragged things' kinds)
 		addEventListener('dragover', e => e.preventDefault());
 		addEventListener('drop', e => {
 			e.preventDefault();
 			const st = root.dataset.state;
-			if (st === 'ready' || st === 'ended')
+			if ((st === 'ready' || st === 'ended') && !saving)
 				for (const f of e.dataTransfer.files)
 					choose(f, f.type.startsWith('audio/') || /\.(ogg|oga|opus|mp3|wav|flac|m4a|aac|weba)$/i.test(f.name));
 		});
@@ -475,8 +677,7 @@
 		});
 		// the native show ends on the release of Escape, not its press
 		addEventListener('keyup', e => {
-			const st = root.dataset.state;
-			if (e.key === 'Escape' && (st === 'starting' || st === 'running'))
+			if (e.key === 'Escape')
 				end();
 		});
 		addEventListener('mousemove', () => {
@@ -484,9 +685,8 @@
 			clearTimeout(idle);
 			idle = setTimeout(() => root.classList.remove('moved'), idlems);
 		});
-		document.addEventListener('fullscreenchange', () => {
-			$('full').textContent = document.fullscreenElement ? 'Exit fullscreen' : 'Fullscreen';
-		});
+		document.addEventListener('fullscreenchange', fullchange);
+		document.addEventListener('DOMContentLoaded', controls);
 		// back from a hidden or frozen page, the audio device is woken, and
 		// the clock, which follows the music, catches up with it
 		document.addEventListener('visibilitychange', wake);
@@ -502,6 +702,7 @@
 		const ms = /^\d+$/.test(v) ? Math.min(Number(v), lastms) : 0;
 		await loadmodule();
 		await loadpicture();
+		topicture(wasm, picture);
 		wasm.webstart(seed());
 		wasm.webstill(ms);
 		present();
@@ -517,6 +718,8 @@
 		$('play').hidden = true;
 		await loadmodule();
 		await loadpicture();
+		topicture(wasm, picture);
+		loading(null);
 		say('Measuring…');
 		wasm.webstart(1);
 		const runs = [];
@@ -552,33 +755,47 @@
 	// Play is ready once the module and the picture are in; the music goes
 	// on loading behind it
 	async function show() {
-		say('Loading…');
+		$('seed').textContent = shownseed;
+		if (!window.brindlewockfiles)
+			say('Loading…');
 		listen();
+		$('full').disabled = false;
 		await loadmodule();
 		await loadpicture();
-		loading(null);
+		if (!window.brindlewockfiles)
+			loading(null);
 		const musicdone = loadmusic();
-		say('');
-		$('play').disabled = false;
-		$('play').focus();
+		if (!window.brindlewockfiles)
+			say('');
 		state('ready');
+		controls();
+		$('play').focus();
 		await musicdone;
+		if (window.brindlewockfiles)
+			await new Promise(r => document.readyState === 'loading' ? document.addEventListener('DOMContentLoaded', r) : r());
+		loading(null);
+		if ($('status').textContent.startsWith('Loading'))
+			say('');
 	}
 
 	// for tests and the curious: the show time of the frame on the screen,
-	// the music's state, and a time the stepped clock stops at
+	// the music's state, a time the stepped clock stops at, the files of the
+	// show, the bytes of the page's files loaded, and the last video saved
 	window.brindlewock = {
 		get elapsed() { return elapsed; },
 		get sound() { return sound; },
 		hold: Infinity,
 		lag,
 		get last() { return last; },
+		get playing() { return playing; },
+		get loaded() { return window.brindlewockloaded || loaded; },
+		saved: null,
 	};
 	const run = params.has('t') ? still : params.has('bench') ? bench : show;
 	run().catch(e => {
 		console.error('brindlewock:', e);
 		root.dataset.mode = '';
-		$('start').hidden = false;
+		$('menu').hidden = false;
 		$('play').hidden = true;
 		$('retry').hidden = false;
 		$('retry').focus();

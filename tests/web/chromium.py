@@ -39,8 +39,11 @@ class Chromium(webrun.Waits):
     and writes replies and events to its fd 4, each a JSON text ended by a
     NUL), with one page of 640 x 480 CSS pixels at one device pixel each."""
 
-    def __init__(self):
+    def __init__(self, downloads=False):
+        """With downloads, what the page saves goes into the folder
+        self.downloads, without asking."""
         self.profile = tempfile.mkdtemp(prefix="brindlewock-chromium-")
+        self.downloads = os.path.join(self.profile, "saved")
         tochrome, self.out = os.pipe()
         self.inp, fromchrome = os.pipe()
         # above the numbers the child needs, so that moving them there clobbers nothing
@@ -66,6 +69,9 @@ class Chromium(webrun.Waits):
         self.events = []
         target = self.call("Target.createTarget", url="about:blank")["targetId"]
         self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+        if downloads:
+            os.mkdir(self.downloads)
+            self.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=self.downloads, eventsEnabled=True)
         self.page("Page.enable")
         self.page("Runtime.enable")
         self.resize(webrun.SCRW, webrun.SCRH)
@@ -116,13 +122,21 @@ class Chromium(webrun.Waits):
             if "method" in msg:
                 self.events.append(msg)
 
-    def event(self, method):
-        """Waits for the page's next event of the kind, dropping those before it."""
+    def event(self, method, browser=False):
+        """Waits for the page's next event of the kind, or the browser's,
+        dropping those before it."""
         deadline = time.monotonic() + WAIT
+        session = None if browser else self.session
         while True:
             msg = self.events.pop(0) if self.events else self.receive("event " + method, deadline)
-            if msg.get("method") == method and msg.get("sessionId") == self.session:
+            if msg.get("method") == method and msg.get("sessionId") == session:
                 return msg["params"]
+
+    def saved(self, name, size):
+        """The path of the file the page saves as name, once it is whole."""
+        while self.event("Browser.downloadProgress", browser=True)["state"] != "completed":
+            pass
+        return os.path.join(self.downloads, name)
 
     def page(self, method, **params):
         return self.call(method, self.session, **params)
@@ -152,6 +166,10 @@ class Chromium(webrun.Waits):
         assert box[2] > 0, selector + " is not shown"
         for kind in ("mouseMoved", "mousePressed", "mouseReleased"):
             self.page("Input.dispatchMouseEvent", type=kind, x=box[0], y=box[1], button="left", clickCount=1)
+
+    def move(self, x, y):
+        """Moves the mouse to (x, y) of the page."""
+        self.page("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=y)
 
     def upload(self, selector, path):
         """Sets a file on a file input, as a viewer's choice would."""

@@ -1,6 +1,8 @@
 """The single-file page, brindlewock.html, opened from file:// in headless
-Firefox over Marionette: the still matches the native one, and Play starts
-a show whose screen moves."""
+Firefox over Marionette: the still matches the native one, Play starts a
+show whose screen moves, what a viewer does every day as in Chromium
+(page_test.Everyday), and "Save video" where Firefox's WebCodecs can encode
+video."""
 import unittest
 
 import marionette
@@ -8,10 +10,14 @@ import page_test
 import webrun
 
 
-class FirefoxPage(unittest.TestCase):
+class FirefoxPage(page_test.Everyday, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.browser = marionette.Firefox(webrun.SCRW, webrun.SCRH, downloads=True)
+        cls.addClassCleanup(cls.browser.close)
+
     def test_still_and_play(self):
-        b = marionette.Firefox(webrun.SCRW, webrun.SCRH)
-        self.addCleanup(b.close)
+        b = self.browser
         query, seed, ms = page_test.STILLS[0]
         b.open(page_test.PAGE + query)
         b.state("still")

@@ -19,14 +19,25 @@ WAIT = 60          # s: the longest any step may take
 
 
 class Firefox(webrun.Waits):
-    def __init__(self, width, height):
+    def __init__(self, width, height, downloads=False):
+        """Firefox with a page of width x height CSS pixels; with downloads,
+        what the page saves goes into the folder self.downloads, without
+        asking."""
         self.profile = tempfile.mkdtemp(prefix="brindlewock-firefox-")
+        self.downloads = os.path.join(self.profile, "saved")
+        prefs = [("marionette.port", 0), ("browser.shell.checkDefaultBrowser", False),
+                 ("datareporting.policy.dataSubmissionEnabled", False),
+                 ("toolkit.telemetry.reportingpolicy.firstRun", False),
+                 ("browser.startup.homepage_override.mstone", "ignore"),
+                 ("media.autoplay.default", 0)]
+        if downloads:
+            os.mkdir(self.downloads)
+            prefs += [("browser.download.dir", self.downloads), ("browser.download.folderList", 2),
+                      ("browser.download.useDownloadDir", True),
+                      ("browser.download.always_ask_before_handling_new_types", False),
+                      ("browser.download.alwaysOpenPanel", False)]
         with open(os.path.join(self.profile, "user.js"), "w") as f:
-            for pref, value in [("marionette.port", 0), ("browser.shell.checkDefaultBrowser", False),
-                                ("datareporting.policy.dataSubmissionEnabled", False),
-                                ("toolkit.telemetry.reportingpolicy.firstRun", False),
-                                ("browser.startup.homepage_override.mstone", "ignore"),
-                                ("media.autoplay.default", 0)]:
+            for pref, value in prefs:
                 f.write("user_pref(%s, %s);\n" % (json.dumps(pref), json.dumps(value)))
         env = dict(os.environ, MOZ_HEADLESS="1")
         self.said = os.path.join(self.profile, "said.log")   # what Firefox printed, for a failure's message
@@ -55,6 +66,7 @@ class Firefox(webrun.Waits):
         self.id = 0
         self.receive()  # the greeting: the protocol's level
         self.call("WebDriver:NewSession", capabilities={"alwaysMatch": {"timeouts": {"script": WAIT * 1000}}})
+        self.call("WebDriver:SetTimeouts", script=(WAIT + 10) * 1000)
         # the window as large as leaves the page width x height CSS pixels;
         # what its own bars take differs between versions and is known only
         # once the window has a size, so the size is set until the page has
@@ -120,3 +132,24 @@ class Firefox(webrun.Waits):
     def click(self, selector):
         el = self.call("WebDriver:FindElement", using="css selector", value=selector)["value"]
         self.call("WebDriver:ElementClick", id=next(iter(el.values())))
+
+    def saved(self, name, size):
+        """The path of the file the page saves as name, once it is whole:
+        Firefox writes it under a name of its own until then."""
+        path = os.path.join(self.downloads, name)
+        deadline = time.monotonic() + WAIT
+        while not (os.path.exists(path) and os.path.getsize(path) == size):
+            assert time.monotonic() < deadline, "%s never came whole" % name
+            time.sleep(0.1)
+        return path
+
+    def move(self, x, y):
+        """Moves the mouse to (x, y) of the page."""
+        self.call("WebDriver:PerformActions", actions=[{
+            "type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
+            "actions": [{"type": "pointerMove", "x": x, "y": y, "duration": 0}]}])
+
+    def key(self, kind, key, vk):
+        """A key's press (keyDown) or release (keyUp): Escape or a letter."""
+        self.call("WebDriver:PerformActions", actions=[{
+            "type": "key", "id": "keyboard", "actions": [{"type": kind, "value": "\ue00c" if key == "Escape" else key}]}])

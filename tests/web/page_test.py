@@ -2,15 +2,22 @@
 single file brindlewock.html: its stills against the native ones, the
 viewer's own picture, a show played through with the clock stepping the
 still schedule, the music and the picture together after a freeze, and the
-start screen in a small window and a large one. Served over HTTP, build/web
-as it is put on a server: Play starts a show that moves, a held Escape goes
-on with it, its release ends it, and the end screen plays it again."""
+start screen in a small window, a large one and on a touch screen, and over
+a slow line. Served over HTTP, build/web as it is put on a server: Play
+starts a show that moves, a held Escape goes on with it, its release ends
+it, and the end screen plays it again. Everyday runs in Firefox too."""
+import base64
+import json
+import math
 import os
+import re
+import subprocess
 import tempfile
 import time
 import unittest
 
 import chromium
+import showrun
 import webrun
 
 PAGE = "file://" + os.path.join(webrun.WEB, "brindlewock.html")
@@ -24,8 +31,78 @@ SYNC = 100         # ms by which the music and the show's clock may differ
 # (address, seed and time of the native still it shows): the largest seed
 # as itself, and a time past the show's end as the end
 STILLS = [("?t=30000&seed=7", 7, 30000), ("?t=99999&seed=4294967295", 4294967295, SHOWLEN)]
-# window sizes the start screen must fit
-SCREENS = [(320, 240), (3840, 2160)]
+# window sizes the start screen must fit, and whether on a touch screen
+SCREENS = [(320, 240, False), (3840, 2160, False), (320, 240, True)]
+TYPE, FINGER = 12, 44  # px: the menu's smallest text, and button on a touch screen
+PHOTO = (3024, 4032)   # a phone's upright photo ...
+PHOTOAT = 27520        # ... at rest at this ms, before the fire
+BOX = (544, 304)       # the box a viewer's picture is fitted into
+# the photo's parts: (what, its rectangle in quarters of the photo's sides,
+# its colour, on the screen too, or None where it is transparent)
+PARTS = [("top left", (0, 0, 1, 1), "#ff0000", (255, 0, 0)), ("top right", (3, 0, 4, 1), "#0000ff", (0, 0, 255)),
+         ("black", (1.5, 2.5, 2.5, 3.5), "#000000", (1, 1, 1)), ("alpha 0", (0, 3, 1, 4), "#00ff0000", None)]
+NEAR = 8           # levels a resampled part's colour may differ by
+SAVEDLEN = 74.5    # s: the saved video's shortest length
+SAVEAT = 900       # the saved frame at 30 s, against the native still at 30000 ms ...
+PSNR = 23          # ... at this PSNR in dB or more: 4:2:0 chroma alone costs
+                   # that still 29.3 dB, a frame a second off scores 17.6
+SAVETIME = 75      # s: the longest the video may take to make
+SLOWLINE = 100000  # bytes a second of the line the single file comes over
+
+
+def photo(path):
+    """The phone photo as an RGBA PNG: grey, with PARTS drawn in."""
+    w, h = PHOTO
+    cmd = ["convert", "-size", "%dx%d" % PHOTO, "xc:#808080", "-alpha", "set"]
+    for _, (x0, y0, x1, y1), colour, _ in PARTS:
+        cmd += ["(", "-size", "%dx%d" % ((x1 - x0) * w // 4, (y1 - y0) * h // 4), "xc:" + colour, ")",
+                "-geometry", "+%d+%d" % (x0 * w // 4, y0 * h // 4), "-compose", "copy", "-composite"]
+    subprocess.run(cmd + ["PNG32:" + path], check=True, timeout=120)
+
+
+def drop(b, path, kind, then=""):
+    """Drops the file on the page, as a drag from a file manager, and runs
+    the JavaScript then at once."""
+    with open(path, "rb") as f:
+        data = base64.b64encode(f.read()).decode()
+    b.js("""(() => {
+        const files = new DataTransfer();
+        files.items.add(new File([Uint8Array.from(atob(%s), c => c.charCodeAt(0))], %s, { type: %s }));
+        document.body.dispatchEvent(new DragEvent('drop', { dataTransfer: files, bubbles: true }));
+        %s;
+        return true;
+    })()""" % (json.dumps(data), json.dumps(os.path.basename(path)), json.dumps(kind), then))
+
+
+def shown(b, selector):
+    return b.js("document.querySelector(%s).getClientRects().length > 0" % json.dumps(selector))
+
+
+def status(b, text):
+    b.until("document.getElementById('status').textContent === %s" % json.dumps(text), text)
+
+
+def checkvideo(test, path, took):
+    """The video the page saved of seed 7: a picture of the screen's size or
+    more and sound, the whole show long, its frame at 30 s close to the
+    native still, made in less than SAVETIME s."""
+    probe = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_streams", "-show_format", "-of", "json", path],
+                                      capture_output=True, check=True, timeout=120).stdout)
+    kinds = {s["codec_type"]: s for s in probe["streams"]}
+    with tempfile.TemporaryDirectory() as d:
+        webrun.mkstill(7, GALLERI, {30000: os.path.join(d, "still.png")}, d)
+        said = subprocess.run(["ffmpeg", "-i", path, "-i", os.path.join(d, "still.png"), "-lavfi",
+                               "[0:v]select=eq(n\\,%d),format=rgb24[a];[1:v]format=rgb24[b];[a][b]psnr" % SAVEAT,
+                               "-f", "null", "-"], capture_output=True, text=True, check=True, timeout=120).stderr
+    db = float(re.search(r"PSNR .* average:([\d.]+|inf)", said).group(1))
+    print("%s: %s, %s and %s, %s s, %.1f MB, %.2f dB at 30 s, made in %.1f s" % (
+        path, probe["format"]["format_name"], kinds["video"]["codec_name"], kinds.get("audio", {}).get("codec_name"),
+        probe["format"]["duration"], os.path.getsize(path) / 1e6, db, took))
+    test.assertIn("audio", kinds)
+    test.assertGreaterEqual(min(kinds["video"]["width"] - webrun.SCRW, kinds["video"]["height"] - webrun.SCRH), 0)
+    test.assertGreaterEqual(float(probe["format"]["duration"]), SAVEDLEN)
+    test.assertGreaterEqual(db, PSNR)
+    test.assertLess(took, SAVETIME)
 
 
 def match(test, screen, seed, picture, ms):
@@ -47,10 +124,121 @@ def moves(test, b, ms):
                        "the screen is nearly one colour")
 
 
-class Page(unittest.TestCase):
+class Everyday:
+    """What a viewer does every day, in the browser of self.browser."""
+
+    def test_photo_fitted(self):
+        b = self.browser
+        with tempfile.TemporaryDirectory() as d:
+            photo(os.path.join(d, "photo.png"))
+            b.open(PAGE + "?seed=7&step=%d" % STEP)
+            b.state("ready")
+            drop(b, os.path.join(d, "photo.png"), "image/png")
+            status(b, "Picture: photo.png")
+        b.js("brindlewock.hold = %d" % PHOTOAT)
+        b.click("#play")
+        b.until("brindlewock.elapsed === %d" % PHOTOAT, "the photo at rest")
+        screen = b.screenshot()
+        # each part where the fitting puts it, inside by the 2 pixels the
+        # picture circles by and 1 for the resampling
+        w, h = (round(side * min(BOX[0] / PHOTO[0], BOX[1] / PHOTO[1])) for side in PHOTO)
+        left, top = (webrun.SCRW - w) // 2, 20
+        for what, (x0, y0, x1, y1), _, colour in PARTS:
+            with self.subTest(part=what):
+                got = [tuple(screen[3 * (y * webrun.SCRW + x):3 * (y * webrun.SCRW + x) + 3])
+                       for y in range(top + math.ceil(y0 * h / 4) + 3, top + math.floor(y1 * h / 4) - 3)
+                       for x in range(left + math.ceil(x0 * w / 4) + 3, left + math.floor(x1 * w / 4) - 3)]
+                near = [max(abs(a - c) for a, c in zip(p, colour or (0, 255, 0))) <= NEAR for p in got]
+                self.assertEqual(near.count(True), len(got) if colour else 0, what)
+        b.js("brindlewock.hold = Infinity")
+        b.state("ended")
+
+    def test_stop_and_end_screen(self):
+        b = self.browser
+
+        def unfull():
+            # F makes the page fullscreen; the browser leaving it, as it
+            # does on Escape, ends the show too
+            b.key("keyDown", "f", 70)
+            b.key("keyUp", "f", 70)
+            b.until("document.fullscreenElement", "fullscreen")
+            b.js("document.exitFullscreen()")
+        ways = [("Stop, shown by the mouse", lambda: (b.move(100, 100), b.click("#stop"))),
+                ("Escape", lambda: (b.key("keyDown", "Escape", 27), b.key("keyUp", "Escape", 27))),
+                ("fullscreen left", unfull)]
+        b.open(PAGE)
+        b.state("ready")
+        for (way, stop), button in zip(ways, ("#play", "#again", "#again")):
+            with self.subTest(way=way):
+                b.click(button)
+                b.state("running")
+                self.assertFalse(shown(b, "#stop"), "Stop shown before the mouse moved")
+                stop()
+                b.state("ended")
+                self.assertLess(b.js("brindlewock.elapsed"), SHOWLEN)
+                # the start screen's choices, Play again for Play, the end announced
+                self.assertEqual(b.js("""[...document.querySelectorAll('#menu button')].filter(e =>
+                    e.getClientRects().length && !e.disabled).map(e => e.id).join(' ') + ': '
+                    + document.getElementById('announce').textContent"""),
+                    "again picchoose musicchoose save full: The show has ended.")
+
+    def test_play_waits_for_a_file_read(self):
+        b = self.browser
+        with tempfile.TemporaryDirectory() as d:
+            subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=80", "-ar", "8000",
+                            os.path.join(d, "long.wav")], check=True, timeout=60)
+            photo(os.path.join(d, "photo.png"))
+            b.open(PAGE + "?step=%d" % (STEP * 10))
+            b.state("ready")
+            # the single file's bytes counted to the last
+            size = os.path.getsize(os.path.join(webrun.WEB, "brindlewock.html"))
+            b.until("brindlewock.loaded.got === %d && !document.getElementById('save').disabled" % size, "all in")
+            self.assertEqual(b.js("brindlewock.loaded"), {"got": size, "total": size})
+            # what the status said and whether Play was disabled, at each change
+            b.js("""(() => {
+                const status = document.getElementById('status'), play = document.getElementById('play');
+                window.seen = [];
+                new MutationObserver(() => seen.push([status.textContent, play.disabled])).observe(
+                    document.getElementById('menu'),
+                    { subtree: true, childList: true, characterData: true, attributes: true });
+                return true;
+            })()""")
+            for name, kind, what in [("long.wav", "audio/wav", "music"), ("photo.png", "image/png", "picture")]:
+                with self.subTest(file=name):
+                    # Play pressed at once does nothing
+                    drop(b, os.path.join(d, name), kind, "seen.length = 0; document.getElementById('play').click()")
+                    self.assertEqual(b.js("document.documentElement.dataset.state"), "ready")
+                    status(b, "%s: %s" % (what.capitalize(), name))
+                    self.assertEqual(b.js("seen"), [["Reading %s…" % what, True], ["%s: %s" % (what.capitalize(), name), False]])
+        b.click("#play")
+        b.state("ended")
+        self.assertEqual(b.js("brindlewock.playing"), {"picture": "photo.png", "music": "long.wav"})
+
+    def test_save_video(self):
+        b = self.browser
+        b.open(PAGE + "?seed=7")
+        b.state("ready")
+        if not os.path.exists(os.path.join(webrun.WEB, "save.js")) or not b.js("typeof VideoEncoder === 'function'"):
+            showrun.skip(self, "no Save video: the page is built without web/node_modules (tools/setup test "
+                               "installs them), or the browser lacks WebCodecs")
+        b.until("!document.getElementById('save').disabled", "Save video ready")
+        # cancelled on its way, nothing is saved and Save video is back
+        b.click("#save")
+        b.until("document.getElementById('progress').value > 0.1", "a tenth of the video")
+        b.click("#cancel")
+        b.until("document.documentElement.dataset.save === 'cancelled'", "the video cancelled")
+        self.assertEqual((os.listdir(b.downloads), shown(b, "#save")), ([], True))
+        start = time.monotonic()
+        b.click("#save")
+        b.until("document.documentElement.dataset.save !== 'saving'", "the video made", wait=SAVETIME * 2)
+        saved = b.js("brindlewock.saved")
+        checkvideo(self, b.saved(saved["name"], saved["bytes"]), time.monotonic() - start)
+
+
+class Page(Everyday, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.browser = chromium.Chromium()
+        cls.browser = chromium.Chromium(downloads=True)
         cls.addClassCleanup(cls.browser.close)
 
     def setUp(self):
@@ -82,7 +270,11 @@ class Page(unittest.TestCase):
             with open(broken, "wb") as f:
                 f.write(b"\x89PNG\r\n\x1a\nnot a picture at all")
             own = os.path.join(d, "own.png")
-            webrun.picture(own, 500, 420, 3)
+            webrun.picture(own, *BOX, 3)
+            # as the show takes a viewer's picture of the box's size: as it
+            # is, its own black drawn as (1, 1, 1)
+            lifted = os.path.join(d, "lifted.png")
+            subprocess.run(["convert", own, "-fill", "#010101", "-opaque", "#000000", lifted], check=True, timeout=60)
             b.open(PAGE + "?seed=7&step=%d" % STEP)
             b.state("ready")
             # an undecodable picture is refused and the default one stays
@@ -93,7 +285,7 @@ class Page(unittest.TestCase):
             # the viewer's own picture, burnt by a show that begins as a new one
             b.upload("#picfile", own)
             b.until("!document.getElementById('picpreview').hidden", "the picture's preview")
-            self.held("#again", 7, own)
+            self.held("#again", 7, lifted)
 
     def test_music_follows_freeze(self):
         b = self.browser
@@ -117,26 +309,36 @@ class Page(unittest.TestCase):
 
     def test_start_screen_fits(self):
         b = self.browser
-        for w, h in SCREENS:
-            with self.subTest(size="%d x %d" % (w, h)):
+        for w, h, touch in SCREENS:
+            with self.subTest(size="%d x %d" % (w, h), touch=touch):
                 b.resize(w, h)
+                b.page("Emulation.setTouchEmulationEnabled", enabled=touch, maxTouchPoints=1)
+                self.addCleanup(b.page, "Emulation.setTouchEmulationEnabled", enabled=False)
                 b.open(PAGE)
                 b.state("ready")
-                # every element shown inside the window, none cutting its
-                # text, and the corner button over none of them
+                # every element shown inside the window across, within the
+                # menu's height as it scrolls, its text whole and 12 px or
+                # larger, and on a touch screen every button large enough
+                # for a finger and no word of dropping files; Play and the
+                # warning of flashes in sight at once; the menu scrolls only
+                # where the window is too low for it
                 out = b.js("""(() => {
-                    const shown = [...document.querySelectorAll('#start *, #full')]
+                    const menu = document.getElementById('menu');
+                    const leaves = [...document.querySelectorAll('#menu *')]
                         .filter(e => e.getClientRects().length && !e.children.length);
-                    const full = document.getElementById('full').getBoundingClientRect();
-                    return shown.filter(e => {
+                    const bad = leaves.filter(e => {
                         const r = e.getBoundingClientRect();
-                        const under = e.id !== 'full' && r.left < full.right && full.left < r.right
-                            && r.top < full.bottom && full.top < r.bottom;
-                        return r.left < 0 || r.top < 0 || r.right > innerWidth || r.bottom > innerHeight
-                            || e.scrollWidth > e.clientWidth + 1 || under;
+                        const small = e.tagName === 'BUTTON' && %s && (r.width < %d || r.height < %d);
+                        return r.left < 0 || r.top < 0 || r.right > innerWidth || r.bottom > menu.scrollHeight
+                            || e.scrollWidth > e.clientWidth + 1 || small
+                            || (e.textContent.trim() && parseFloat(getComputedStyle(e).fontSize) < %d);
                     }).map(e => e.id || e.outerHTML.slice(0, 60));
-                })()""")
-                self.assertEqual(out, [])
+                    const inview = ['play', 'flashing'].filter(id =>
+                        document.getElementById(id).getBoundingClientRect().bottom > innerHeight);
+                    return { bad, inview, scrolls: menu.scrollHeight > menu.clientHeight,
+                             drop: document.querySelector('.drop').getClientRects().length > 0 };
+                })()""" % ("true" if touch else "false", FINGER, FINGER, TYPE))
+                self.assertEqual(out, {"bad": [], "inview": [], "scrolls": h < 400, "drop": not touch})
 
     def test_served_play_escape_and_again(self):
         server = chromium.Server(webrun.WEB)
@@ -153,8 +355,35 @@ class Page(unittest.TestCase):
             self.assertEqual(b.js("document.documentElement.dataset.state"), "running")
             b.key("keyUp", "Escape", 27)
             b.state("ended")
-            self.assertTrue(b.js("!document.getElementById('end').hidden"))
+            self.assertTrue(shown(b, "#again"))
             self.assertLess(b.js("brindlewock.elapsed"), SHOWLEN)
+        # the progress counted every byte of the files beside the page
+        size = sum(os.path.getsize(os.path.join(webrun.WEB, f))
+                   for f in ("brindlewock.wasm", "galleri.jpg", "musa.ogg"))
+        b.until("brindlewock.loaded.got === %d" % size, "the files' last byte")
+        self.assertEqual(b.js("brindlewock.loaded"), {"got": size, "total": size})
+
+    def test_single_file_over_a_slow_line(self):
+        server = chromium.Server(webrun.WEB)
+        self.addCleanup(server.close)
+        b = self.browser
+        b.page("Network.enable")
+        self.addCleanup(b.page, "Network.emulateNetworkConditions", offline=False, latency=0,
+                        downloadThroughput=-1, uploadThroughput=-1)
+        b.page("Network.emulateNetworkConditions", offline=False, latency=0,
+               downloadThroughput=SLOWLINE, uploadThroughput=SLOWLINE)
+        size = os.path.getsize(os.path.join(webrun.WEB, "brindlewock.html"))
+        b.page("Page.navigate", url=server.url + "brindlewock.html")
+        # the menu and its progress bar before half the page is in, every
+        # control disabled
+        b.until("window.brindlewockloaded && brindlewockloaded.got > 0", "the first part")
+        self.assertEqual(b.js("""[document.documentElement.dataset.state, brindlewockloaded.got < %d,
+            getComputedStyle(document.getElementById('progress')).visibility, [...document.querySelectorAll('#menu button')]
+            .filter(e => !e.disabled && e.getClientRects().length).length]""" % (size / 2)),
+            ["loading", True, "visible", 0])
+        b.state("ready")
+        b.until("brindlewock.loaded.got === %d" % size, "the page's last byte", wait=size / SLOWLINE * 4 + 60)
+        self.assertEqual(b.js("brindlewock.loaded"), {"got": size, "total": size})
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@ import os
 import random
 import subprocess
 import tempfile
+import time
 
 import damage
 
@@ -87,14 +88,18 @@ class Waits:
     """What a browser's driver with js(expression) gets: waits on the page."""
     WAIT = 60      # s: the longest any step of the page may take
 
-    def until(self, condition, what):
+    def until(self, condition, what, wait=None):
         """Waits until a JavaScript condition holds in the page, checked on
-        each change of the page's state and each frame it draws."""
-        ok = self.js("""new Promise(done => {
-            const give = setTimeout(() => done(false), %d);
-            const look = () => { if (%s) { clearTimeout(give); done(true); } else requestAnimationFrame(look); };
-            look();
-        })""" % (self.WAIT * 1000, condition))
+        each frame it draws, for WAIT s or wait s."""
+        deadline = time.monotonic() + (wait or self.WAIT)
+        ok = False
+        # in turns of at most WAIT s, each one call of the driver's
+        while not ok and time.monotonic() < deadline:
+            ok = self.js("""new Promise(done => {
+                const give = setTimeout(() => done(false), %d);
+                const look = () => { if (%s) { clearTimeout(give); done(true); } else requestAnimationFrame(look); };
+                look();
+            })""" % (1000 * min(self.WAIT, deadline - time.monotonic()), condition))
         if not ok:
             raise TimeoutError("the page never came to: " + what + "; its state: "
                                + str(self.js("document.documentElement.dataset.state")))
