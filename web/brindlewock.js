@@ -245,10 +245,9 @@
 	}
 
 	// The controls work once the module and the picture are in (Fullscreen
-	// as soon as this script runs), and not
-	// while a chosen file is read or a video made; Save video needs the music
-	// in, the part of the page that makes videos, and the browser's video
-	// encoder.
+	// as soon as this script runs), and not while a chosen file is read or
+	// a video made; Save video needs the music in, the part of the page that
+	// makes videos, and the browser's video encoder.
 	function controls() {
 		const busy = !wasm || !picture || reading > 0 || saving !== null || root.dataset.state === 'waiting';
 		for (const id of ['play', 'again', 'picchoose', 'musicchoose', 'picdefault', 'musicdefault'])
