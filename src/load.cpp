@@ -284,10 +284,11 @@ static void sayended(const talk &t, int status)
 // Decodes file's bytes in the decoder started with args; its answer, or an
 // empty one with SDL's error set when the decoder failed, was stopped or
 // gave an answer that can't be right. The answer starts with what it
-// holds: saidpicture, saidmusic or saidfailed. An interrupt or a
+// holds: want (saidpicture or saidmusic, what was asked for) or saidfailed;
+// an answer of the other kind can't be right. An interrupt or a
 // termination while it waits stops the decoder; loadstopped says which, and
 // the signal is then raised again for the program's own handling.
-static bytes sandboxed(const bytes &file, const std::vector<std::string> &args)
+static bytes sandboxed(const bytes &file, const std::vector<std::string> &args, uint64_t want)
 {
 	int sv[2];
 	if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
@@ -320,7 +321,9 @@ static bytes sandboxed(const bytes &file, const std::vector<std::string> &args)
 			answer.assign((const uint8_t *)&head[1], (const uint8_t *)&head[1] + sizeof head[1]);
 			imhead h;
 			bool known = head[1] != saidpicture || readby(t, &h, sizeof h);
-			if (head[1] == saidpicture && known) {
+			if (head[1] != want && head[1] != saidfailed) {
+				len = 0; // an answer of the other kind
+			} else if (head[1] == saidpicture && known) {
 				len = imanswerlen(h);
 				answer.insert(answer.end(), (const uint8_t *)&h, (const uint8_t *)&h + sizeof h);
 			} else if (head[1] == saidmusic) {
@@ -434,7 +437,7 @@ SDL_Surface *imdecoded(const char *file)
 	std::vector<std::string> args{ "picture", dot == std::string::npos || name.find('/', dot) != std::string::npos ? "" : name.substr(dot + 1) };
 	if (ownpicture)
 		args.push_back("own");
-	bytes = sandboxed(bytes, args);
+	bytes = sandboxed(bytes, args, saidpicture);
 	if (said(bytes) != saidpicture)
 		return nullptr;
 	return imunpack(bytes);
@@ -470,7 +473,7 @@ Mix_Chunk *loadmusa(const char *file)
 	bytes bytes;
 	if (!slurp(file, bytes))
 		return nullptr;
-	bytes = sandboxed(bytes, { "music", std::to_string(rate), std::to_string(format), std::to_string(chans) });
+	bytes = sandboxed(bytes, { "music", std::to_string(rate), std::to_string(format), std::to_string(chans) }, saidmusic);
 	if (said(bytes) != saidmusic)
 		return nullptr;
 	// whole frames of samples, which stay for as long as the process: the

@@ -44,18 +44,20 @@ CASES = [(how, file, end, took) for file, end in (("galleri.jpg", (2, None)), ("
              ("negative", AT_ONCE),
          )] + [("fifo", "galleri.jpg", (2, None), AT_ONCE)]
 
-# what the capture says of the picture's decoder; a spinning one may meet the
-# show's wait before its CPU time on a busy machine
+# what the capture says of the picture's decoder (and of the music's, which
+# answers with a picture); a spinning one may meet the show's wait before
+# its CPU time on a busy machine
 WORDS = [
-    ("deadlock", "its decoder took longer than it may (15 s)"),
-    ("spin", r"its decoder took longer than it may \((4 s of CPU time|15 s)\)"),
-    ("hog", "its decoder used more memory than it may"),
-    ("open", "its decoder tried to do what it may not (a system call outside its filter)"),
-    ("abort", "its decoder crashed (SIGABRT, Aborted)"),
-    ("lockfault", "its decoder crashed (SIGSEGV, Segmentation fault)"),
-    ("long", "its decoder gave an answer that can't be right"),
+    ("picture", "deadlock", "its decoder took longer than it may (15 s)"),
+    ("picture", "spin", r"its decoder took longer than it may \((4 s of CPU time|15 s)\)"),
+    ("picture", "hog", "its decoder used more memory than it may"),
+    ("picture", "open", "its decoder tried to do what it may not (a system call outside its filter)"),
+    ("picture", "abort", "its decoder crashed (SIGABRT, Aborted)"),
+    ("picture", "lockfault", "its decoder crashed (SIGSEGV, Segmentation fault)"),
+    ("picture", "long", "its decoder gave an answer that can't be right"),
+    ("music", "long", "its decoder gave an answer that can't be right"),
 ]
-WORDS = [(how, re.escape(words) if how != "spin" else words) for how, words in WORDS]
+WORDS = [(file, how, re.escape(words) if how != "spin" else words) for file, how, words in WORDS]
 
 
 def hostile(d, decoder, how):
@@ -163,21 +165,23 @@ class Sandbox(unittest.TestCase):
                     self.assertLess(peak, SHOWMEM, "the show allocated what the decoder claimed")
 
     def test_capture_says_what_the_decoder_did(self):
-        def one(how):
+        def one(case):
+            file, how, _ = case
             with sr.workdir() as d:
                 sr.picture(d)
                 sr.music(d, seconds=1)
                 p = subprocess.run([CAPTURE, "--until", "0", "out.mp4"], cwd=d, capture_output=True,
                                    env=sr.env(SDL_VIDEODRIVER=None, SDL_AUDIODRIVER=None,
-                                              LD_PRELOAD=hostile(d, "picture", how)),
+                                              LD_PRELOAD=hostile(d, file, how)),
                                    timeout=(WAIT + 30) * sr.SLACK)
                 return p.returncode, p.stdout, p.stderr.decode()
         with concurrent.futures.ThreadPoolExecutor(4) as pool:
-            runs = list(pool.map(one, [how for how, _ in WORDS]))
-        for (how, words), (status, out, err) in zip(WORDS, runs):
-            with self.subTest(how=how):
+            runs = list(pool.map(one, WORDS))
+        for (file, how, words), (status, out, err) in zip(WORDS, runs):
+            with self.subTest(file=file, how=how):
                 self.assertEqual((status, out), (1, b""))
-                self.assertRegex(err, '^brindlewock-capture: can\'t load the picture "galleri.jpg": %s\n$' % words)
+                named = 'the picture "galleri.jpg"' if file == "picture" else 'the music "musa.ogg"'
+                self.assertRegex(err, '^brindlewock-capture: can\'t load %s: %s\n$' % (named, words))
 
     def test_a_running_decoder_holds_nothing_of_the_show_and_signals_end_it(self):
         # each program's decoder spins on the picture; looked at from outside,
