@@ -9,11 +9,14 @@
  * Before it reads a byte of the file, it starts the libraries that decode
  * (SDL_image's and SDL_mixer's codecs are linked, not loaded when first
  * used; the mixer converts to the show's format on SDL's dummy audio
- * driver), limits its memory, CPU time and files, and puts itself under a
- * seccomp filter that lets it allocate, compute, read and write its
- * socket, and end; no file, no socket, no new process. The show checks
- * every size in the answer, and kills the program when it has not answered
- * in time. Not a program for people: it says nothing on its standard
+ * driver), limits its memory, CPU time and files, and puts every thread it
+ * has (the dummy audio device's among them) under a seccomp filter that
+ * lets it allocate, compute, read and write its socket, and end; no file,
+ * no socket, no new process, no signal to another. It decodes nothing
+ * unless the filter is seen to hold in every thread. The picture goes back
+ * in the screen's own format, so that the show has only a size to check;
+ * and the show kills the program's whole process group when it is done
+ * with it. Not a program for people: it says nothing on its standard
  * streams, and its exit status means nothing.
  */
 #include "answer.h"
@@ -35,6 +38,9 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -56,37 +62,33 @@ extern "C" const char *__asan_default_options()
 }
 #endif
 
-static bytes answer;                  // what is sent: its length, then what it holds
+// Sends the answer: its length, what it holds, then the parts, and ends.
+// A write that can't be made ends it all the same, and the show sees a
+// short answer.
+struct part {
+	const void *p;
+	size_t n;
+};
 
-// sends answer and ends; a write that can't be made ends it all the same,
-// and the show sees a short answer
-[[noreturn]] static void sendanswer()
+[[noreturn]] static void sendanswer(uint64_t what, std::initializer_list<part> parts)
 {
-	uint64_t n = answer.size() - sizeof n;
-	memcpy(answer.data(), &n, sizeof n);
-	for (size_t at = 0; at < answer.size();) {
-		ssize_t put = write(decodefd, answer.data() + at, answer.size() - at);
-		if (put < 0 && errno == EINTR)
-			continue;
-		if (put <= 0)
-			break;
-		at += put;
-	}
+	uint64_t head[2] = { sizeof what, what };
+	for (const part &at : parts)
+		head[0] += at.n;
+	std::vector<part> all{ { head, sizeof head } };
+	all.insert(all.end(), parts);
+	for (const part &at : all)
+		for (size_t done = 0; done < at.n;) {
+			ssize_t put = write(decodefd, (const uint8_t *)at.p + done, at.n - done);
+			if (put < 0 && errno == EINTR)
+				continue;
+			if (put <= 0)
+				syscall(SYS_exit_group, 1);
+			done += put;
+		}
 	// no exit handlers, no sanitizers' exit checks: the process just ends
 	syscall(SYS_exit_group, 0);
 	__builtin_unreachable();
-}
-
-static void put(const void *p, size_t n)
-{
-	answer.insert(answer.end(), (const uint8_t *)p, (const uint8_t *)p + n);
-}
-
-// starts the answer anew with what it holds
-static void begin(uint64_t what)
-{
-	answer.assign(sizeof(uint64_t), 0);
-	put(&what, sizeof what);
 }
 
 // answers that decoding failed, and why: that the memory ran out, where it
@@ -97,11 +99,7 @@ static void begin(uint64_t what)
 	if (!room)
 		why = saidnomemory;
 	free(room);
-	std::string words(why, std::min(strlen(why), maxsaid));
-	answer.clear();
-	begin(saidfailed);
-	put(words.data(), words.size());
-	sendanswer();
+	sendanswer(saidfailed, { { why, std::min(strlen(why), maxsaid) } });
 }
 
 // The memory stream's reads are counted: some decoders ignore a short read
@@ -136,14 +134,63 @@ static SDL_RWops *guarded(const bytes &file)
 	return rw;
 }
 
-// the seccomp filter: what decoding from memory needs, and no more; false when it can't be set
-static bool confine()
+// The threads' status files, opened before the filter goes on (it lets
+// nothing be opened after) and read after, to see it on every one.
+struct tasks {
+	std::vector<int> fds;             // each thread's status
+	int all = -1;                     // the process's, for its count of threads
+};
+
+static tasks opentasks()
+{
+	tasks t;
+	t.all = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+	if (DIR *d = opendir("/proc/self/task")) {
+		while (dirent *e = readdir(d))
+			if (e->d_name[0] != '.')
+				t.fds.push_back(open(("/proc/self/task/" + std::string(e->d_name) + "/status").c_str(),
+				                     O_RDONLY | O_CLOEXEC));
+		closedir(d);
+	}
+	return t;
+}
+
+// the value of field ("Seccomp:") in the status file fd, read whole; -1 if none
+static long statusfield(int fd, const char *field)
+{
+	char buf[8192];
+	size_t n = 0;
+	for (ssize_t got; n < sizeof buf - 1 && (got = read(fd, buf + n, sizeof buf - 1 - n)) > 0;)
+		n += got;
+	buf[n] = 0;
+	const char *at = strstr(buf, field);
+	return at ? strtol(at + strlen(field), nullptr, 10) : -1;
+}
+
+// whether every thread runs under the filter with no new privileges, and
+// no thread was started that was not counted
+static bool confinedall(const tasks &t)
+{
+	bool ok = t.all >= 0 && statusfield(t.all, "\nThreads:") == (long)t.fds.size() && !t.fds.empty();
+	for (int fd : t.fds)
+		ok = ok && fd >= 0 && statusfield(fd, "\nSeccomp:") == 2;
+	for (int fd : t.fds)
+		close(fd);
+	close(t.all);
+	return ok;
+}
+
+// the seccomp filter: what decoding from memory needs, and no more, on
+// every thread at once; false when it can't be set
+static bool confine(const tasks &t)
 {
 	scmp_filter_ctx f = seccomp_init(SCMP_ACT_KILL_PROCESS);
 	if (!f)
 		return false;
+	// every thread, or none: a thread a library started before (the dummy
+	// audio device's) is confined as the one that decodes
+	int rc = seccomp_attr_set(f, SCMP_FLTATR_CTL_TSYNC, 1);
 	// memory, never executable
-	int rc = 0;
 	for (int call : { SCMP_SYS(brk), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(madvise) })
 		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, call, 0);
 	for (int call : { SCMP_SYS(mmap), SCMP_SYS(mprotect) })
@@ -156,6 +203,14 @@ static bool confine()
 	                  SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(close), SCMP_SYS(exit),
 	                  SCMP_SYS(exit_group), SCMP_SYS(sysinfo) })
 		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, call, 0);
+	// what a thread does as it starts, where one a library started has not
+	// yet got so far: its restartable sequences and robust locks, its own
+	// name and how it is scheduled; a higher priority is refused, not fatal
+	for (int call : { SCMP_SYS(rseq), SCMP_SYS(set_robust_list), SCMP_SYS(sched_getscheduler), SCMP_SYS(sched_getparam) })
+		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, call, 0);
+	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME));
+	for (int call : { SCMP_SYS(setpriority), SCMP_SYS(sched_setscheduler), SCMP_SYS(sched_setparam) })
+		rc |= seccomp_rule_add(f, SCMP_ACT_ERRNO(EPERM), call, 0);
 	// the sanitizers' allocator asks which signal stack it is on
 	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(sigaltstack), 1, SCMP_A0(SCMP_CMP_EQ, 0));
 	// abort() signals itself, and nothing else
@@ -170,6 +225,11 @@ static bool confine()
 	}
 	for (int call : { SCMP_SYS(fstat), SCMP_SYS(newfstatat) })
 		rc |= seccomp_rule_add(f, SCMP_ACT_ERRNO(EBADF), call, 0);
+	// the threads' status files, read once to see the filter on each
+	for (int fd : t.fds)
+		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(read), 1, SCMP_A0(SCMP_CMP_EQ, (scmp_datum_t)fd));
+	if (t.all >= 0)
+		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(read), 1, SCMP_A0(SCMP_CMP_EQ, (scmp_datum_t)t.all));
 	rc |= seccomp_load(f);
 	seccomp_release(f);
 	return rc == 0;
@@ -188,6 +248,17 @@ static int64_t addressspace()
 	return pages < 0 ? -1 : pages * sysconf(_SC_PAGESIZE);
 }
 
+// sets limit what to soft and hard, or to the hard limit in force where
+// that is lower: a user's own limit stands
+static bool cap(int what, rlim_t soft, rlim_t hard)
+{
+	struct rlimit now;
+	if (getrlimit(what, &now) != 0)
+		return false;
+	struct rlimit to = { std::min(soft, now.rlim_max), std::min(hard, now.rlim_max) };
+	return setrlimit(what, &to) == 0;
+}
+
 // the limits and the filter; false when any can't be set. The address
 // space is capped at what the process has plus maxmem: a fixed cap would
 // break the sanitizers' build, which reserves terabytes of address space
@@ -195,10 +266,9 @@ static int64_t addressspace()
 static bool limit()
 {
 	int64_t space = addressspace();
-	struct rlimit cpu = { maxcpu, maxcpu + 1 }, as = { (rlim_t)(space + maxmem), (rlim_t)(space + maxmem) },
-	              zero = { 0, 0 };
-	return space > 0 && setrlimit(RLIMIT_CPU, &cpu) == 0 && setrlimit(RLIMIT_AS, &as) == 0 &&
-	       setrlimit(RLIMIT_CORE, &zero) == 0 && setrlimit(RLIMIT_FSIZE, &zero) == 0 && confine();
+	tasks t = opentasks();
+	return space > 0 && cap(RLIMIT_CPU, maxcpu, maxcpu + 1) && cap(RLIMIT_AS, space + maxmem, space + maxmem) &&
+	       cap(RLIMIT_CORE, 0, 0) && cap(RLIMIT_FSIZE, 0, 0) && confine(t) && confinedall(t);
 }
 
 // reads n bytes from the socket into p; false at its end or an error
@@ -326,6 +396,35 @@ static SDL_Surface *fitpicture(SDL_Surface *p)
 	return fit;
 }
 
+static Uint32 screenmasks[3];         // the screen's red, green and blue
+
+// p with a palette of all 256 entries, those it did not set black, so that
+// a pixel whose index runs past its colours is black, and so transparent,
+// on every runtime, where their own conversions differ (and the classic
+// one reads past the palette); p itself where it has no palette to pad
+static SDL_Surface *padded(SDL_Surface *p)
+{
+	SDL_Palette *pal = p->format->palette;
+	if (!pal || p->format->BitsPerPixel != 8 || pal->ncolors >= 256)
+		return p;
+	SDL_Surface *q = SDL_CreateRGBSurface(SDL_SWSURFACE, p->w, p->h, 8, 0, 0, 0, 0);
+	if (!q || !q->format->palette || q->format->palette->ncolors < 256)
+		failed(saidnomemory);
+	SDL_Color colors[256] = {};
+	memcpy(colors, pal->colors, (size_t)std::max(pal->ncolors, 0) * sizeof *colors);
+	SDL_SetColors(q, colors, 0, 256);
+	for (int y = 0; y < p->h; y++)
+		memcpy((uint8_t *)q->pixels + (size_t)y * q->pitch, (uint8_t *)p->pixels + (size_t)y * p->pitch, p->w);
+	if (p->flags & SDL_SRCCOLORKEY)
+		SDL_SetColorKey(q, p->flags & (SDL_SRCCOLORKEY | SDL_RLEACCELOK), p->format->colorkey);
+	if ((p->flags & SDL_SRCALPHA) || p->format->alpha != q->format->alpha)
+		SDL_SetAlpha(q, p->flags & (SDL_SRCALPHA | SDL_RLEACCELOK), p->format->alpha);
+	SDL_FreeSurface(p);
+	return q;
+}
+
+// Decodes the picture, fits it where it is one's own, and answers it in
+// the screen's format, converted as the show would convert it.
 static void imdecode(const bytes &file)
 {
 	if (pngrunsout(file))
@@ -333,18 +432,23 @@ static void imdecode(const bytes &file)
 	SDL_Surface *p = IMG_LoadTyped_RW(guarded(file), 1, (char *)imtype);
 	if (!p)
 		failed(IMG_GetError());
+	if (p->w > maxside || p->h > maxside) {
+		char why[100];
+		snprintf(why, sizeof why, "the picture is %d x %d pixels: more than %d on a side", p->w, p->h, maxside);
+		failed(why);
+	}
+	p = padded(p);
 	if (fitown && !(p = fitpicture(p)))
 		failed(saidnomemory);
-	SDL_PixelFormat *f = p->format;
-	imhead h = { p->w, p->h, f->BitsPerPixel, f->palette ? f->palette->ncolors : 0,
-	             { f->Rmask, f->Gmask, f->Bmask, f->Amask },
-	             p->flags & (SDL_SRCCOLORKEY | SDL_SRCALPHA | SDL_RLEACCELOK), f->colorkey, f->alpha };
-	begin(saidpicture);
-	put(&h, sizeof h);
-	if (h.ncolors > 0)
-		put(f->palette->colors, (size_t)h.ncolors * sizeof *f->palette->colors);
-	for (int y = 0; y < p->h; y++)
-		put((const uint8_t *)p->pixels + (size_t)y * p->pitch, (size_t)p->w * f->BytesPerPixel);
+	SDL_Surface *screen = SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 32, screenmasks[0], screenmasks[1], screenmasks[2], 0);
+	SDL_Surface *im = screen ? SDL_ConvertSurface(p, screen->format, 0) : nullptr;
+	if (!im)
+		failed(saidnomemory);
+	SDL_FreeSurface(p);
+	if (im->pitch != im->w * 4)
+		failed("the picture can't be converted");
+	int32_t size[2] = { im->w, im->h };
+	sendanswer(saidpicture, { { size, sizeof size }, { im->pixels, (size_t)im->pitch * im->h } });
 }
 
 // The music, converted to the show's mixer's format, which the mixer takes
@@ -368,8 +472,12 @@ static void musdecode(const bytes &file)
 	Mix_Chunk *c = Mix_LoadWAV_RW(guarded(file), 1);
 	if (!c)
 		failed(Mix_GetError());
-	begin(saidmusic);
-	put(c->abuf, c->alen);
+	// what the show can play, and no more
+	int rate = 0, chans = 0;
+	Uint16 format = 0;
+	Mix_QuerySpec(&rate, &format, &chans);
+	size_t most = (size_t)maxmusic * rate * chans * ((format & 0xff) / 8);
+	sendanswer(saidmusic, { { c->abuf, std::min<size_t>(c->alen, most) } });
 }
 
 int main(int argc, char **argv)
@@ -378,20 +486,22 @@ int main(int argc, char **argv)
 	prctl(PR_SET_DUMPABLE, 0);
 	// nothing but the standard streams and the socket, whatever was handed down
 	close_range(decodefd + 1, ~0U, 0);
-	bool picture = (argc == 3 || (argc == 4 && !strcmp(argv[3], "own"))) && !strcmp(argv[1], "picture");
+	bool picture = (argc == 6 || (argc == 7 && !strcmp(argv[6], "own"))) && !strcmp(argv[1], "picture");
 	bool music = argc == 5 && !strcmp(argv[1], "music");
 	if (!picture && !music)
 		return 2;
 	if (picture) {
 		imtype = argv[2][0] ? argv[2] : nullptr;
-		fitown = argc == 4;
+		for (int i = 0; i < 3; i++)
+			screenmasks[i] = (Uint32)strtoul(argv[3 + i], nullptr, 0);
+		fitown = argc == 7;
 		IMG_Init(IMG_INIT_JPG | IMG_INIT_PNG | IMG_INIT_TIF | IMG_INIT_WEBP);
 	} else if (!musopen(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]))) {
 		failed("the show's sound format can't be had");
 	}
-	// never decode unconfined
+	// never decode unconfined, nor with a thread that is not
 	if (!limit())
-		syscall(SYS_exit_group, 1);
+		failed("its decoder can't be confined");
 	uint64_t n = 0;
 	bytes file;
 	if (!readall(&n, sizeof n) || n > (uint64_t)maxfile)
@@ -403,5 +513,4 @@ int main(int argc, char **argv)
 		imdecode(file);
 	else
 		musdecode(file);
-	sendanswer();
 }

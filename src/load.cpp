@@ -5,13 +5,14 @@
 // bytes (a regular file, at most maxfile bytes) and hands them to a program
 // of its own, brindlewock-decode (decode.cpp), started for the one file,
 // that decodes them with the library calls the show would make, under a
-// seccomp filter and limits, and sends back the picture's format, palette,
-// colour key, alpha and pixels, or the music's samples (answer.h). The
-// program shares no memory and no descriptor with the show but its socket,
-// and none of its environment but where the libraries are. The show kills
-// it when it has not answered in maxwait ms, allocates no more than the
-// answer's head says the picture or the samples take, and checks every
-// field before it builds its own surface or sample. Whatever goes wrong in
+// seccomp filter and limits, and sends back the picture already in the
+// screen's format, or the music's samples (answer.h). The program shares
+// no memory and no descriptor with the show but its socket, none of its
+// environment but where the libraries are, and not its session. The show
+// kills it, and all it started, when it has not answered in time; it
+// checks the answer's size (at most maxside pixels a side, or maxmusic
+// seconds of samples) before it takes a byte of it, and reads it straight
+// into the memory it keeps. Whatever goes wrong in
 // the decoder, the show sees a failed load; an interrupt or a termination
 // that comes while it waits stops the decoder and is the program's to
 // handle, as if it had come a moment later.
@@ -47,8 +48,6 @@ extern char **environ;
 const char *decoder;
 bool ownpicture;
 int loadstopped;
-
-constexpr size_t answerstep = 1 << 20; // bytes the answer's buffer grows by at most before they arrive
 
 // The show's side: reading the file, and the answer.
 
@@ -149,15 +148,17 @@ static pid_t spawn(const std::vector<std::string> &args, int sock)
 	posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
 	posix_spawn_file_actions_adddup2(&fa, sock, decodefd);
 	posix_spawn_file_actions_addclosefrom_np(&fa, decodefd + 1);
-	// a process group of its own, every signal at its default action and
-	// none blocked, whatever the show's are
+	// in /, holding no folder of the user's
+	posix_spawn_file_actions_addchdir_np(&fa, "/");
+	// a session and so a process group of its own, which is killed whole
+	// when it is done, every signal at its default action and none
+	// blocked, whatever the show's are
 	sigset_t all, none;
 	sigfillset(&all);
 	sigemptyset(&none);
-	posix_spawnattr_setpgroup(&at, 0);
 	posix_spawnattr_setsigdefault(&at, &all);
 	posix_spawnattr_setsigmask(&at, &none);
-	posix_spawnattr_setflags(&at, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+	posix_spawnattr_setflags(&at, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 	pid_t pid;
 	int e = posix_spawn(&pid, path.c_str(), &fa, &at, argv.data(), envp.data());
 	posix_spawn_file_actions_destroy(&fa);
@@ -172,128 +173,78 @@ static pid_t spawn(const std::vector<std::string> &args, int sock)
 // The exchange with one decoder: its socket, the time it has, and a signal
 // descriptor for the interrupt and the termination that would end the
 // program meanwhile (blocked while it waits, so that they are seen here).
-struct talk {
-	int fd;
-	int64_t end;                      // realms() when the decoder's time is up
-	int sigfd;
-	int stopped;                      // the signal that came, 0 for none
+// The file is sent while the answer is read, so that a decoder that
+// answers early is heard at once. The decoder has maxwait ms to start its
+// answer; then its body must keep coming, at least minrate bytes a second
+// after a grace of bodygrace ms, so that a large answer under load is
+// read to its end and one that trickles is still stopped.
+constexpr int64_t minrate = 4 << 20;  // bytes a second
+constexpr int64_t bodygrace = 5000;   // ms
+
+// What came back: what it holds, a picture's size, and the body, in
+// memory of its own (malloc's, which maps a large block without touching
+// it, so that a claim that never comes costs nothing); the taker frees it.
+struct reply {
+	uint64_t what = 0;                // saidpicture, saidmusic, saidfailed; 0 for no whole answer
+	int32_t size[2] = { 0, 0 };       // a picture's width and height
+	uint8_t *body = nullptr;
+	size_t len = 0;
 };
 
-// waits until fd is ready for events; false when the time is up or a
-// signal came
-static bool ready(talk &t, short events)
+// the signal descriptor's signal, when one came; 0 when none
+static int signalled(int sigfd)
 {
-	for (;;) {
-		int64_t left = t.end - realms();
-		if (left <= 0)
-			return false;
-		struct pollfd pf[2] = { { t.fd, events, 0 }, { t.sigfd, POLLIN, 0 } };
-		struct timespec ts = { (time_t)(left / 1000), (long)(left % 1000 * 1000000) };
-		// the system call itself: a preloaded clock must not shorten the wait
-		long r = syscall(SYS_ppoll, pf, 2, &ts, nullptr, 0);
-		if (r < 0 && errno != EINTR)
-			return false;
-		if (r > 0 && pf[1].revents) {
-			struct signalfd_siginfo si;
-			if (read(t.sigfd, &si, sizeof si) == sizeof si)
-				t.stopped = (int)si.ssi_signo;
-			return false;
-		}
-		if (r > 0)
-			return true;
+	struct signalfd_siginfo si;
+	return read(sigfd, &si, sizeof si) == sizeof si ? (int)si.ssi_signo : 0;
+}
+
+// whether the program has been asked to quit already: SDL turns an
+// interrupt or a termination that came before the wait into a quit event
+static bool quitpending()
+{
+	SDL_Event ev;
+	SDL_PumpEvents();
+	return SDL_PeepEvents(&ev, 1, SDL_PEEKEVENT, SDL_QUITMASK) > 0;
+}
+
+// the length of the body that follows what the head says, for an answer
+// whose body can be at most most bytes (music) and whose head is done;
+// -1 when the head can't be right
+static int64_t bodylen(const uint64_t head[2], const int32_t size[2], uint64_t want, uint64_t most)
+{
+	uint64_t len = head[0] - sizeof head[1];
+	if (head[0] < sizeof head[1] || (head[1] != want && head[1] != saidfailed))
+		return -1;
+	if (head[1] == saidfailed)
+		return len <= maxsaid ? (int64_t)len : -1;
+	if (head[1] == saidmusic)
+		return len <= most ? (int64_t)len : -1;
+	if (size[0] < 1 || size[1] < 1 || size[0] > maxside || size[1] > maxside)
+		return -1;
+	uint64_t pixels = (uint64_t)size[0] * size[1] * 4;
+	return len == sizeof(int32_t) * 2 + pixels ? (int64_t)pixels : -1;
+}
+
+// Decodes file's bytes in the decoder started with args, whose answer must
+// be want (or saidfailed) with a body of at most most bytes; the reply, or
+// none (what 0) with SDL's error set when the decoder failed, was stopped,
+// or gave an answer that can't be right. An interrupt or a termination
+// while it waits, or a quit asked for before, stops the decoder;
+// loadstopped says which, and a signal is raised again for the program's
+// own handling. The decoder's whole process group is killed at the end.
+static reply sandboxed(const bytes &file, const std::vector<std::string> &args, uint64_t want, uint64_t most)
+{
+	reply r;
+	loadstopped = 0;
+	if (quitpending()) {
+		loadstopped = SIGINT;
+		SDL_SetError("stopped by a signal");
+		return r;
 	}
-}
-
-// sends n bytes from p (out), or reads n bytes into p; false on the time, a
-// signal, an error or the socket's end (a decoder may answer without
-// reading all it was sent)
-static bool moveby(talk &t, void *p, size_t n, bool out)
-{
-	for (uint8_t *at = (uint8_t *)p; n;) {
-		if (!ready(t, out ? POLLOUT : POLLIN))
-			return false;
-		ssize_t moved = out ? send(t.fd, at, n, MSG_NOSIGNAL | MSG_DONTWAIT) : recv(t.fd, at, n, MSG_DONTWAIT);
-		if (moved < 0 && (errno == EINTR || errno == EAGAIN))
-			continue;
-		if (moved <= 0)
-			return false;
-		at += moved;
-		n -= moved;
-	}
-	return true;
-}
-
-static bool readby(talk &t, void *p, size_t n)
-{
-	return moveby(t, p, n, false);
-}
-
-// reads n more bytes onto the end of out, growing it no faster than they
-// come, so that a length that was claimed and never sent costs nothing
-static bool readonto(talk &t, bytes &out, size_t n)
-{
-	while (n) {
-		size_t part = std::min(n, answerstep), at = out.size();
-		out.resize(at + part);
-		if (!readby(t, out.data() + at, part))
-			return false;
-		n -= part;
-	}
-	return true;
-}
-
-// What a whole answer may be, from what precedes its body: the bytes that
-// follow the length for a picture whose head is h, or 0 when the head
-// can't be right. Every field is held to what a surface can be: its size,
-// bits per pixel, masks within them, a palette only at 8 bits and of at
-// most 256 entries, no flags but the three a decoder leaves, an alpha byte.
-static uint64_t imanswerlen(const imhead &h)
-{
-	int bpp = h.bpp, depth = (bpp + 7) / 8;
-	bool known = bpp == 8 || bpp == 15 || bpp == 16 || bpp == 24 || bpp == 32;
-	if (!known || h.w <= 0 || h.h <= 0 || h.ncolors < 0 || h.ncolors > (bpp == 8 ? 256 : 0))
-		return 0;
-	uint64_t room = bpp == 32 ? 0xffffffffull : (1ull << bpp) - 1;
-	for (uint32_t m : h.masks)
-		if ((m & ~room) || (bpp == 8 && m))
-			return 0;
-	if (h.flags & ~(uint32_t)(SDL_SRCCOLORKEY | SDL_SRCALPHA | SDL_RLEACCELOK) || h.alpha > 255)
-		return 0;
-	uint64_t pixels = (uint64_t)h.w * h.h * depth;
-	if (pixels > (uint64_t)maxmem)
-		return 0;
-	return sizeof(uint64_t) + sizeof h + (uint64_t)h.ncolors * sizeof(SDL_Color) + pixels;
-}
-
-// the words for how a decoder ended without a whole answer
-static void sayended(const talk &t, int status)
-{
-	int sig = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-	if (realms() >= t.end)
-		SDL_SetError("its decoder took longer than it may (%d s)", (int)(maxwait / 1000));
-	else if (sig == SIGXCPU)
-		SDL_SetError("its decoder took longer than it may (%d s of CPU time)", maxcpu);
-	else if (sig == SIGSYS)
-		SDL_SetError("its decoder tried to do what it may not (a system call outside its filter)");
-	else if (sig && sig != SIGKILL)
-		SDL_SetError("its decoder crashed (SIG%s, %s)", sigabbrev_np(sig), strsignal(sig));
-	else
-		SDL_SetError("its decoder gave no whole answer");
-}
-
-// Decodes file's bytes in the decoder started with args; its answer, or an
-// empty one with SDL's error set when the decoder failed, was stopped or
-// gave an answer that can't be right. The answer starts with what it
-// holds: want (saidpicture or saidmusic, what was asked for) or saidfailed;
-// an answer of the other kind can't be right. An interrupt or a
-// termination while it waits stops the decoder; loadstopped says which, and
-// the signal is then raised again for the program's own handling.
-static bytes sandboxed(const bytes &file, const std::vector<std::string> &args, uint64_t want)
-{
 	int sv[2];
 	if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
 		SDL_SetError("no socket for its decoder: %s", strerror(errno));
-		return {};
+		return r;
 	}
 	// the decoder's end kept clear of the descriptor it is given as
 	int theirs = fcntl(sv[1], F_DUPFD_CLOEXEC, decodefd + 1);
@@ -303,125 +254,142 @@ static bytes sandboxed(const bytes &file, const std::vector<std::string> &args, 
 	sigaddset(&sigs, SIGINT);
 	sigaddset(&sigs, SIGTERM);
 	pthread_sigmask(SIG_BLOCK, &sigs, &before);
-	talk t = { sv[0], realms() + maxwait, signalfd(-1, &sigs, SFD_CLOEXEC | SFD_NONBLOCK), 0 };
-	pid_t pid = theirs >= 0 && t.sigfd >= 0 ? spawn(args, theirs) : -1;
-	if (theirs < 0 || t.sigfd < 0)
+	int fd = sv[0], sigfd = signalfd(-1, &sigs, SFD_CLOEXEC | SFD_NONBLOCK);
+	pid_t pid = theirs >= 0 && sigfd >= 0 ? spawn(args, theirs) : -1;
+	if (theirs < 0 || sigfd < 0)
 		SDL_SetError("no descriptor for its decoder: %s", strerror(errno));
 	if (theirs >= 0)
 		close(theirs);
-	bytes answer;
-	bool whole = false, wrong = false;
-	if (pid > 0) {
-		uint64_t n = file.size(), head[2] = { 0, 0 }, len = 0;
-		// what it has not read when it answers is no matter
-		if (moveby(t, &n, sizeof n, true))
-			moveby(t, (void *)file.data(), file.size(), true);
-		shutdown(t.fd, SHUT_WR);
-		if (readby(t, head, sizeof head)) {
-			answer.assign((const uint8_t *)&head[1], (const uint8_t *)&head[1] + sizeof head[1]);
-			imhead h;
-			bool known = head[1] != saidpicture || readby(t, &h, sizeof h);
-			if (head[1] != want && head[1] != saidfailed) {
-				len = 0; // an answer of the other kind
-			} else if (head[1] == saidpicture && known) {
-				len = imanswerlen(h);
-				answer.insert(answer.end(), (const uint8_t *)&h, (const uint8_t *)&h + sizeof h);
-			} else if (head[1] == saidmusic) {
-				len = head[0] <= sizeof head[1] + (uint64_t)maxmem ? head[0] : 0;
-			} else if (head[1] == saidfailed) {
-				len = head[0] <= sizeof head[1] + maxsaid ? head[0] : 0;
+
+	// what goes out (the length, then the file), and what comes in: the
+	// head, then a picture's size, then the body
+	uint64_t n = file.size(), head[2] = { 0, 0 };
+	struct span {
+		uint8_t *p;
+		size_t n;
+	} out[2] = { { (uint8_t *)&n, sizeof n }, { (uint8_t *)file.data(), file.size() } };
+	size_t sent = 0, got = 0, outs = 0;
+	int64_t end = realms() + maxwait, body = -1;
+	bool wrong = false, late = false, sending = true;
+	int stopped = 0;
+	while (pid > 0 && !wrong) {
+		// where the next bytes of the answer go, and how many are still due
+		uint8_t *to;
+		size_t due;
+		if (got < sizeof head) {
+			to = (uint8_t *)head + got, due = sizeof head - got;
+		} else if (head[1] == saidpicture && got < sizeof head + sizeof r.size) {
+			to = (uint8_t *)r.size + got - sizeof head, due = sizeof head + sizeof r.size - got;
+		} else {
+			if (body < 0) {
+				body = bodylen(head, r.size, want, most);
+				if (body < 0) {
+					wrong = true;
+					break;
+				}
+				r.body = (uint8_t *)malloc(body ? body : 1);
+				if (!r.body) {
+					SDL_SetError("no memory for what its decoder gave");
+					break;
+				}
+				r.len = body;
+				end = realms() + bodygrace + body * 1000 / minrate;
 			}
-			// a length the head doesn't allow is refused before a byte of it is taken
-			wrong = known && !t.stopped && realms() < t.end && (len == 0 || len != head[0] || len < answer.size());
-			whole = !wrong && len && readonto(t, answer, len - answer.size());
+			size_t start = got - sizeof head - (head[1] == saidpicture ? sizeof r.size : 0);
+			to = r.body + start, due = r.len - start;
+		}
+		if (due == 0 && body >= 0) {
+			r.what = head[1];
+			break;
+		}
+		int64_t left = end - realms();
+		if (left <= 0) {
+			late = true;
+			break;
+		}
+		struct pollfd pf[2] = { { fd, (short)(POLLIN | (sending ? POLLOUT : 0)), 0 }, { sigfd, POLLIN, 0 } };
+		struct timespec ts = { (time_t)(left / 1000), (long)(left % 1000 * 1000000) };
+		// the system call itself: a preloaded clock must not shorten the wait
+		long ready = syscall(SYS_ppoll, pf, 2, &ts, nullptr, 0);
+		if (ready < 0 && errno != EINTR)
+			break;
+		if (ready <= 0)
+			continue;
+		if (pf[1].revents && (stopped = signalled(sigfd)))
+			break;
+		if (sending && (pf[0].revents & (POLLOUT | POLLERR))) {
+			ssize_t put = send(fd, out[outs].p + sent, out[outs].n - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+			if (put > 0 && (sent += put) == out[outs].n)
+				sent = 0, outs++;
+			// what it has not read when it answers is no matter
+			if ((put < 0 && errno != EINTR && errno != EAGAIN) || outs == 2) {
+				sending = false;
+				shutdown(fd, SHUT_WR);
+			}
+		}
+		if (pf[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+			ssize_t in = recv(fd, to, due, MSG_DONTWAIT);
+			if (in == 0 || (in < 0 && errno != EINTR && errno != EAGAIN))
+				break; // it ended without a whole answer
+			if (in > 0)
+				got += in;
 		}
 	}
-	close(t.fd);
+	close(fd);
 	int status = 0;
 	if (pid > 0) {
-		// it has done all it is for, or all it may
-		kill(pid, SIGKILL);
+		// it has done all it is for, or all it may: it and all it started
+		kill(-pid, SIGKILL);
 		while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
 			;
 	}
-	close(t.sigfd);
+	close(sigfd);
 	pthread_sigmask(SIG_SETMASK, &before, nullptr);
-	loadstopped = t.stopped;
-	if (t.stopped) {
-		SDL_SetError("stopped by a signal");
-		raise(t.stopped);
-		return {};
+	if (!r.what) {
+		free(r.body);
+		r.body = nullptr, r.len = 0;
 	}
-	if (whole)
-		return answer;
-	if (wrong)
-		SDL_SetError("its decoder gave an answer that can't be right");
-	else if (pid > 0)
-		sayended(t, status);
-	return {};
-}
-
-// what the answer holds, with SDL's error set to what the decoder said when
-// it failed; 0 for no answer, SDL's error set already
-static uint64_t said(const bytes &answer)
-{
-	if (answer.empty())
-		return 0;
-	uint64_t what;
-	memcpy(&what, answer.data(), sizeof what);
-	if (what == saidfailed) {
+	loadstopped = stopped;
+	if (stopped) {
+		SDL_SetError("stopped by a signal");
+		raise(stopped);
+	} else if (r.what == saidfailed) {
 		// SDL's own formatting knows no precision; and the words come from
 		// the decoder, so what is not printable goes as '?', one line
-		std::string why(answer.begin() + sizeof what, answer.end());
+		std::string why((const char *)r.body, r.len);
 		for (char &c : why)
 			if ((unsigned char)c < ' ' || (unsigned char)c > '~')
 				c = '?';
 		SDL_SetError(why == saidnomemory ? "its decoder %s" : "%s", why.c_str());
-	}
-	return what;
-}
-
-// The picture.
-
-// the surface an answer describes, as the decoder left it (its head held
-// to imanswerlen already); null, with SDL's error set, when SDL can't make
-// it. A palette comes with all of its 256 entries, those the decoder did
-// not set black, so that an index past the decoder's colours is black, and
-// so transparent, on every runtime.
-static SDL_Surface *imunpack(const bytes &a)
-{
-	imhead h;
-	size_t at = sizeof(uint64_t) + sizeof h;
-	memcpy(&h, a.data() + sizeof(uint64_t), sizeof h);
-	int depth = (h.bpp + 7) / 8;
-	size_t row = (size_t)h.w * depth, palette = (size_t)h.ncolors * sizeof(SDL_Color);
-	SDL_Surface *p = SDL_CreateRGBSurface(SDL_SWSURFACE, h.w, h.h, h.bpp, h.masks[0], h.masks[1], h.masks[2], h.masks[3]);
-	if (!p)
-		return nullptr;
-	SDL_Palette *pal = p->format->palette;
-	if (p->w != h.w || p->h != h.h || p->format->BytesPerPixel != depth || p->pitch < (int)row ||
-	    (h.ncolors && (!pal || pal->ncolors < 256))) {
-		SDL_FreeSurface(p);
+		free(r.body);
+		r = reply();
+	} else if (wrong) {
 		SDL_SetError("its decoder gave an answer that can't be right");
-		return nullptr;
+	} else if (late) {
+		if (body >= 0)
+			SDL_SetError("its decoder sent its answer too slowly");
+		else
+			SDL_SetError("its decoder took longer than it may (%d s)", (int)(maxwait / 1000));
+	} else if (pid > 0 && !r.what) {
+		int sig = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+		if (sig == SIGXCPU)
+			SDL_SetError("its decoder took longer than it may (%d s of CPU time)", maxcpu);
+		else if (sig == SIGSYS)
+			SDL_SetError("its decoder tried to do what it may not (a system call outside its filter)");
+		else if (sig && sig != SIGKILL)
+			SDL_SetError("its decoder crashed (SIG%s, %s)", sigabbrev_np(sig), strsignal(sig));
+		else
+			SDL_SetError("its decoder gave no whole answer");
 	}
-	const uint8_t *src = a.data() + at;
-	if (pal) {
-		memset(pal->colors, 0, (size_t)pal->ncolors * sizeof(SDL_Color));
-		memcpy(pal->colors, src, palette);
-	}
-	src += palette;
-	for (int y = 0; y < h.h; y++)
-		memcpy((uint8_t *)p->pixels + (size_t)y * p->pitch, src + (size_t)y * row, row);
-	Uint32 rle = h.flags & SDL_RLEACCELOK ? SDL_RLEACCEL : 0;
-	if (h.flags & SDL_SRCCOLORKEY)
-		SDL_SetColorKey(p, SDL_SRCCOLORKEY | rle, h.colorkey);
-	if ((h.flags & SDL_SRCALPHA) != (p->flags & SDL_SRCALPHA) || h.alpha != p->format->alpha)
-		SDL_SetAlpha(p, (h.flags & SDL_SRCALPHA) | rle, (Uint8)h.alpha);
-	return p;
+	return r;
 }
 
-SDL_Surface *imdecoded(const char *file)
+// The picture: decoded, and fitted where it is one's own, by the decoder,
+// which answers it in the screen's format; the show makes its surface of
+// the answer's pixels, converts it (to the same format: a copy) and keys
+// it, as it would a picture it decoded itself.
+
+SDL_Surface *loadim(const char *file)
 {
 	bytes bytes;
 	if (!slurp(file, bytes))
@@ -434,33 +402,29 @@ SDL_Surface *imdecoded(const char *file)
 	ssize_t n = readlink(file, to, sizeof to - 1);
 	std::string name = n > 0 ? std::string(to, n) : file;
 	size_t dot = name.rfind('.');
-	std::vector<std::string> args{ "picture", dot == std::string::npos || name.find('/', dot) != std::string::npos ? "" : name.substr(dot + 1) };
+	SDL_PixelFormat *f = s->format;
+	std::vector<std::string> args{ "picture", dot == std::string::npos || name.find('/', dot) != std::string::npos ? "" : name.substr(dot + 1),
+	                               std::to_string(f->Rmask), std::to_string(f->Gmask), std::to_string(f->Bmask) };
 	if (ownpicture)
 		args.push_back("own");
-	bytes = sandboxed(bytes, args, saidpicture);
-	if (said(bytes) != saidpicture)
+	reply r = sandboxed(bytes, args, saidpicture, 0);
+	bytes = {};
+	if (!r.what)
 		return nullptr;
-	return imunpack(bytes);
-}
-
-SDL_Surface *loadim(const char *file)
-{
-	SDL_Surface *loaded = imdecoded(file);
-	if (!loaded)
-		return nullptr;
-	SDL_Surface *im = SDL_ConvertSurface(loaded, s->format, 0);
-	if (!im) {
-		SDL_FreeSurface(loaded);
-		return nullptr;
-	}
-	SDL_SetColorKey(im, SDL_SRCCOLORKEY, SDL_MapRGB(im->format, 0, 0, 0));
+	SDL_Surface *loaded = SDL_CreateRGBSurfaceFrom(r.body, r.size[0], r.size[1], 32, r.size[0] * 4, f->Rmask, f->Gmask,
+	                                               f->Bmask, f->Amask);
+	SDL_Surface *im = loaded ? SDL_ConvertSurface(loaded, f, 0) : nullptr;
+	if (im)
+		SDL_SetColorKey(im, SDL_SRCCOLORKEY, SDL_MapRGB(im->format, 0, 0, 0));
 	SDL_FreeSurface(loaded);
+	free(r.body);
 	return im;
 }
 
 // The music: the decoder converts it to the mixer's format, which it is
-// told; without an open mixer there is nothing to play it on, as the
-// mixer's own loading says.
+// told, and sends at most maxmusic seconds; without an open mixer there is
+// nothing to play it on, as the mixer's own loading says. The samples are
+// read straight into the sample's own memory, held once.
 
 Mix_Chunk *loadmusa(const char *file)
 {
@@ -473,21 +437,18 @@ Mix_Chunk *loadmusa(const char *file)
 	bytes bytes;
 	if (!slurp(file, bytes))
 		return nullptr;
-	bytes = sandboxed(bytes, { "music", std::to_string(rate), std::to_string(format), std::to_string(chans) }, saidmusic);
-	if (said(bytes) != saidmusic)
+	size_t frame = (size_t)chans * ((format & 0xff) / 8);
+	reply r = sandboxed(bytes, { "music", std::to_string(rate), std::to_string(format), std::to_string(chans) }, saidmusic,
+	                    (uint64_t)maxmusic * rate * frame);
+	bytes = {};
+	if (!r.what)
 		return nullptr;
 	// whole frames of samples, which stay for as long as the process: the
 	// chunk does not own them
-	size_t n = bytes.size() - sizeof(uint64_t), frame = (size_t)chans * ((format & 0xff) / 8);
-	if (frame == 0 || n % frame) {
+	if (frame == 0 || r.len % frame) {
+		free(r.body);
 		SDL_SetError("its decoder gave an answer that can't be right");
 		return nullptr;
 	}
-	uint8_t *samples = (uint8_t *)malloc(n ? n : 1);
-	if (!samples) {
-		SDL_SetError("no memory for the music");
-		return nullptr;
-	}
-	memcpy(samples, bytes.data() + sizeof(uint64_t), n);
-	return Mix_QuickLoad_RAW(samples, (Uint32)n);
+	return Mix_QuickLoad_RAW(r.body, (Uint32)r.len);
 }

@@ -9,7 +9,7 @@
 #include <SDL_mixer.h>
 #include <cstdint>
 
-constexpr int64_t maxwait = 15000;    // ms of real time the show waits for a decoder's answer
+constexpr int64_t maxwait = 15000;    // ms of real time the show waits for a decoder's answer to start
 
 // where brindlewock-decode is; null (the default): beside the running program
 extern const char *decoder;
@@ -17,12 +17,10 @@ extern const char *decoder;
 // fits it to the show's picture's place (decode.cpp)
 extern bool ownpicture;
 // the signal (SIGINT or SIGTERM) that came while the last file was being
-// decoded, and stopped it; 0 when none did
+// decoded, or before, and stopped it; 0 when none did
 extern int loadstopped;
 
 // the picture in file, in the screen's format (s->format) with black as its colour key; null when it can't be read, decoded or converted
 SDL_Surface *loadim(const char *file);
-// the picture in file as its decoder leaves it: format, palette, colour key, alpha and pixels; null when it can't be read or decoded
-SDL_Surface *imdecoded(const char *file);
 // the music in file as a sample in the mixer's format; null when it can't be read or decoded, or no mixer is open
 Mix_Chunk *loadmusa(const char *file);

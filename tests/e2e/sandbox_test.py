@@ -1,18 +1,22 @@
 """The decoders' program, end to end. A decoder that the preloaded hostile
 library makes misbehave (abort, loop without reading, fault holding the
 allocator's lock, wait for ever, allocate without end, open or write a
-file, answer short, lie about its length or its palette) is stopped: in the
-picture's decoder the show ends with status 2, printing nothing, SDL shut
-down, before its first frame; in the music's, the show runs silent to its
-end with 0. The capture says in words what the picture's decoder did. A
-FIFO in the picture's place ends the show the same way, and does not hang
-it. While a decoder runs, it holds nothing of the show's (memory, variables,
-descriptors) and is confined, and Ctrl-C or SIGTERM end the show with 0 and
-the capture as interrupted, at once."""
+file from its own thread or from one started before it was confined, fork,
+signal the show, answer short, early, slowly, or with a size, a length or a
+surface's format that can't be right) is stopped: in the picture's decoder
+the show ends with status 2, printing nothing, SDL shut down, before its
+first frame; in the music's, the show runs silent to its end with 0; and
+no process of the decoder's is left. The capture says in words what the
+decoder did. A FIFO in the picture's place ends the show the same way, and
+a user's lower memory limit is taken. While a decoder runs, it holds
+nothing of the show's (memory, variables, descriptors, session, folder),
+every thread of it is confined, its limits are set, and Ctrl-C or SIGTERM
+end the show with 0 and the capture as interrupted, at once."""
 import concurrent.futures
 import fcntl
 import os
 import re
+import resource
 import signal
 import subprocess
 import time
@@ -28,36 +32,81 @@ WAIT = 15           # s the show waits for a decoder's answer (maxwait)
 SHOWMEM = 400 << 10 # KiB the show may reach: far less than a lying decoder's gibibyte
 
 # case, the file it is in, what the show must end with (status, silent), and
-# the most seconds loading may take; the longest first
+# the seconds loading is expected to take, the longest first (the capture's
+# words below tell a refusal from a time-out, not a clock). "ulimit" runs a
+# well-behaved decoder under a user's memory limit lower than its own
+# wish: the show ends normally.
 CASES = [(how, file, end, took) for file, end in (("galleri.jpg", (2, None)), ("musa.ogg", (0, True)))
          for how, took in (
              ("spin", WAIT + AT_ONCE),   # stopped by its CPU time or the show's wait, whichever ends first
              ("deadlock", WAIT + AT_ONCE),
+             ("trickle", WAIT),          # stopped once its answer is too slow
              ("abort", AT_ONCE),
              ("lockfault", AT_ONCE),     # SDL's handlers would wait for the lock for ever
              ("hog", AT_ONCE),
              ("open", AT_ONCE),
              ("write", AT_ONCE),
+             ("thread", AT_ONCE),
+             ("fork", AT_ONCE),
+             ("signal", AT_ONCE),
              ("short", AT_ONCE),
              ("lie", AT_ONCE),
              ("long", AT_ONCE),          # refused at its head, though the decoder waits on
-             ("negative", AT_ONCE),
-         )] + [("fifo", "galleri.jpg", (2, None), AT_ONCE)]
+             ("gib", AT_ONCE),
+             ("early", AT_ONCE),         # answered while the show still sends a 32 MiB file
+         )] + [(how, "galleri.jpg", (2, None), AT_ONCE)
+               for how in ("negative", "zero", "tall", "key", "ones", "overlap", "fifo")] + [
+             ("picture", "musa.ogg", (0, True), AT_ONCE)] + [
+             ("ulimit", file, (0, False), AT_ONCE) for file in ("galleri.jpg", "musa.ogg")]
+ULIMIT = 800000 << 10  # bytes of address space: the show runs in it, the decoder wants more
 
-# what the capture says of the picture's decoder (and of the music's, which
-# answers with a picture); a spinning one may meet the show's wait before
-# its CPU time on a busy machine
+# what the capture says of the picture's decoder (and of the music's); a
+# spinning one may meet the show's wait before its CPU time on a busy
+# machine
+WRONG = "its decoder gave an answer that can't be right"
 WORDS = [
     ("picture", "deadlock", "its decoder took longer than it may (15 s)"),
     ("picture", "spin", r"its decoder took longer than it may \((4 s of CPU time|15 s)\)"),
     ("picture", "hog", "its decoder used more memory than it may"),
     ("picture", "open", "its decoder tried to do what it may not (a system call outside its filter)"),
+    ("picture", "thread", "its decoder tried to do what it may not (a system call outside its filter)"),
+    ("music", "thread", "its decoder tried to do what it may not (a system call outside its filter)"),
+    ("picture", "signal", "its decoder tried to do what it may not (a system call outside its filter)"),
     ("picture", "abort", "its decoder crashed (SIGABRT, Aborted)"),
     ("picture", "lockfault", "its decoder crashed (SIGSEGV, Segmentation fault)"),
-    ("picture", "long", "its decoder gave an answer that can't be right"),
-    ("music", "long", "its decoder gave an answer that can't be right"),
+    ("picture", "trickle", "its decoder sent its answer too slowly"),
+    ("picture", "early", "hostile: answered early"),
+    ("picture", "long", WRONG),
+    ("picture", "zero", WRONG),
+    ("picture", "negative", WRONG),
+    ("picture", "tall", WRONG),
+    ("picture", "key", WRONG),
+    ("music", "gib", WRONG),
+    ("music", "picture", WRONG),
 ]
 WORDS = [(file, how, re.escape(words) if how != "spin" else words) for file, how, words in WORDS]
+
+
+def leftover(d):
+    """The processes still running that were started with d's hostile
+    library: a decoder or a child of one."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if d.encode() in f.read():
+                    found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
+def bigpicture(d):
+    """A picture file of 32 MiB: a BMP says where its pixels are, and what
+    follows them is never read."""
+    path = os.path.join(d, "galleri.jpg")
+    sr.bmp(path, 4, 3, lambda x, y: (200, 40, 10))
+    os.truncate(path, 32 << 20)
 
 
 def hostile(d, decoder, how):
@@ -78,17 +127,22 @@ def run(d, how, file):
     itself."""
     sr.picture(d)
     sr.music(d, seconds=1)
+    if how == "early":
+        bigpicture(d)
     extra = {"LD_PRELOAD": sr.SPY, "SPY_LOG": os.path.join(d, "calls.log")}
+    limit = None
     with open(os.path.join(d, "written"), "wb") as f:
         written = fcntl.fcntl(f.fileno(), fcntl.F_DUPFD, 64)
         if how == "fifo":
             os.unlink(os.path.join(d, file))
             os.mkfifo(os.path.join(d, file))
+        elif how == "ulimit":
+            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (ULIMIT, ULIMIT))
         else:
             extra["LD_PRELOAD"] = hostile(d, "picture" if file == "galleri.jpg" else "music", how) + " " + sr.SPY
         t = time.time()
         p = subprocess.Popen([sr.BIN], cwd=d, env=sr.env(speed=SPEED, **extra), pass_fds=(written,),
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                             preexec_fn=limit, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         os.close(written)
         # ended, looked at without reaping it
         ended = lambda: os.waitid(os.P_PID, p.pid, os.WEXITED | os.WNOHANG | os.WNOWAIT) is not None
@@ -107,11 +161,13 @@ def case(how, file):
     "hostile.out" appeared and the size of "written" after"""
     with sr.workdir() as d:
         got = run(d, how, file)
-        return got + (os.path.exists(os.path.join(d, "hostile.out")), os.path.getsize(os.path.join(d, "written")))
+        return got + (os.path.exists(os.path.join(d, "hostile.out")), os.path.getsize(os.path.join(d, "written")),
+                      leftover(d))
 
 
-def decoders(pid):
-    """The process ids of the decoders' programs that pid has started."""
+def decoders(pid, kind=""):
+    """The process ids of the decoders' programs that pid has started, of
+    the kind ("picture" or "music") when one is named."""
     try:
         with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
             kids = [int(k) for k in f.read().split()]
@@ -121,7 +177,7 @@ def decoders(pid):
     for k in kids:
         try:
             with open("/proc/%d/cmdline" % k, "rb") as f:
-                if f.read().startswith(b"brindlewock-decode\0"):
+                if f.read().startswith(("brindlewock-decode\0" + kind).encode()):
                     found.append(k)
         except FileNotFoundError:
             pass
@@ -131,15 +187,21 @@ def decoders(pid):
 def view(pid):
     """What a running decoder holds, read from outside: its shared writable
     mappings, its environment's names, its descriptors and where they lead,
-    its seccomp mode and its process group."""
+    the seccomp mode of each of its threads, its process group, session,
+    folder and limits."""
     with open("/proc/%d/maps" % pid) as f:
         shared = [l.strip() for l in f if l.split()[1].startswith("rw") and l.split()[1][3] == "s"]
     with open("/proc/%d/environ" % pid, "rb") as f:
         names = sorted(v.split(b"=", 1)[0].decode() for v in f.read().split(b"\0") if v)
     fds = {int(fd): os.readlink("/proc/%d/fd/%s" % (pid, fd)) for fd in os.listdir("/proc/%d/fd" % pid)}
-    with open("/proc/%d/status" % pid) as f:
-        seccomp = re.search(r"^Seccomp:\s*(\d+)", f.read(), re.M).group(1)
-    return shared, names, fds, seccomp, os.getpgid(pid)
+    seccomp = []
+    for tid in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/status" % (pid, tid)) as f:
+            seccomp.append(re.search(r"^Seccomp:\s*(\d+)", f.read(), re.M).group(1))
+    with open("/proc/%d/limits" % pid) as f:
+        limits = {l[:26].strip(): l[26:].split()[:2] for l in f.read().splitlines()[1:]}
+    return (shared, names, fds, seccomp, os.getpgid(pid), os.getsid(pid), os.readlink("/proc/%d/cwd" % pid),
+            limits)
 
 
 class Sandbox(unittest.TestCase):
@@ -150,18 +212,21 @@ class Sandbox(unittest.TestCase):
             runs = [pool.submit(case, how, file) for how, file, _, _ in CASES]
         for (how, file, (status, silent), most), r in zip(CASES, runs):
             with self.subTest(how=how, file=file):
-                ended, calls, loading, took, peak, out, written = r.result()
+                ended, calls, loading, took, peak, out, written, left = r.result()
+                self.assertEqual(left, [], "a process of the decoder's is left")
                 self.assertEqual(ended, (status, b"", b""))
                 self.assertEqual(calls[-1:], ["SDL_Quit"])
+                if silent is False:
+                    self.assertNotIn("Mix_PlayChannelTimed -1 null 0 -1", calls)
+                    self.assertIn("SDL_Flip screen", calls)
                 if silent:
                     self.assertIn("Mix_PlayChannelTimed -1 null 0 -1", calls)
                     self.assertGreater(took, 75 / SPEED)
-                else:
+                elif status == 2:
                     self.assertNotIn("SDL_Flip screen", calls)
-                self.assertLess(loading, most)
                 self.assertFalse(out, "the decoder made a file")
                 self.assertEqual(written, 0, "the decoder wrote to a file it was handed")
-                if how in ("long", "lie"):
+                if how in ("long", "lie", "tall", "gib"):
                     self.assertLess(peak, SHOWMEM, "the show allocated what the decoder claimed")
 
     def test_capture_says_what_the_decoder_did(self):
@@ -170,50 +235,63 @@ class Sandbox(unittest.TestCase):
             with sr.workdir() as d:
                 sr.picture(d)
                 sr.music(d, seconds=1)
+                if how == "early":
+                    bigpicture(d)
                 p = subprocess.run([CAPTURE, "--until", "0", "out.mp4"], cwd=d, capture_output=True,
                                    env=sr.env(SDL_VIDEODRIVER=None, SDL_AUDIODRIVER=None,
                                               LD_PRELOAD=hostile(d, file, how)),
                                    timeout=(WAIT + 30) * sr.SLACK)
-                return p.returncode, p.stdout, p.stderr.decode()
+                return p.returncode, p.stdout, p.stderr.decode(), sorted(os.listdir(d)), leftover(d)
         with concurrent.futures.ThreadPoolExecutor(4) as pool:
             runs = list(pool.map(one, WORDS))
-        for (file, how, words), (status, out, err) in zip(WORDS, runs):
+        for (file, how, words), (status, out, err, files, left) in zip(WORDS, runs):
             with self.subTest(file=file, how=how):
                 self.assertEqual((status, out), (1, b""))
+                self.assertEqual(left, [], "a process of the decoder's is left")
+                self.assertEqual([f for f in files if f.startswith("out")], [], "the capture left a file")
                 named = 'the picture "galleri.jpg"' if file == "picture" else 'the music "musa.ogg"'
                 self.assertRegex(err, '^brindlewock-capture: can\'t load %s: %s\n$' % (named, words))
 
     def test_a_running_decoder_holds_nothing_of_the_show_and_signals_end_it(self):
-        # each program's decoder spins on the picture; looked at from outside,
-        # then the program is signalled as a terminal or a desktop would
-        cases = [("show", "Ctrl-C", signal.SIGINT, True, (0, b"", b"")),
-                 ("show", "SIGTERM", signal.SIGTERM, False, (0, b"", b"")),
-                 ("capture", "Ctrl-C", signal.SIGINT, True,
+        # each program's decoder spins, the picture's or the music's; looked
+        # at from outside, then the program is signalled as a terminal or a
+        # desktop would. The show's own LD_ variables beyond the libraries'
+        # (the loader's log) stay its own.
+        cases = [("show", "picture", "Ctrl-C", signal.SIGINT, True, (0, b"", b"")),
+                 ("show", "music", "SIGTERM", signal.SIGTERM, False, (0, b"", b"")),
+                 ("capture", "picture", "Ctrl-C", signal.SIGINT, True,
                   (1, b"", b"brindlewock-capture: interrupted; nothing written\n"))]
-        for program, name, sig, group, end in cases:
-            with self.subTest(program=program, signal=name), sr.workdir() as d:
+        for program, decoder, name, sig, group, end in cases:
+            with self.subTest(program=program, decoder=decoder, signal=name), sr.workdir() as d:
                 sr.picture(d)
                 sr.music(d, seconds=1)
                 cmd = [sr.BIN] if program == "show" else [CAPTURE, "out.mp4"]
-                env = sr.env(LD_PRELOAD=hostile(d, "picture", "spin"), LD_LIBRARY_PATH="/nowhere",
-                             SHOWSECRET="the show's own")
+                env = sr.env(LD_PRELOAD=hostile(d, decoder, "spin"), LD_LIBRARY_PATH="/nowhere",
+                             SHOWSECRET="the show's own", LD_DEBUG="statistics",
+                             LD_DEBUG_OUTPUT=os.path.join(d, "loader"))
                 p = subprocess.Popen(cmd, cwd=d, env=env, start_new_session=True,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                 try:
-                    pid = sr.until("a decoder running", lambda: decoders(p.pid), p, timeout=30)[0]
-                    shared, names, fds, seccomp, pgid = sr.until(
-                        "the decoder confined", lambda: (lambda v: v[3] == "2" and v)(view(pid)), p)
+                    pid = sr.until("a decoder running", lambda: decoders(p.pid, decoder), p, timeout=30)[0]
+                    shared, names, fds, seccomp, pgid, sid, cwd, limits = sr.until(
+                        "the decoder confined", lambda: (lambda v: set(v[3]) == {"2"} and v)(view(pid)), p)
                     self.assertEqual(shared, [])
                     self.assertEqual(names, ["LD_LIBRARY_PATH", "LD_PRELOAD"])
                     self.assertEqual(sorted(fds), [0, 1, 2, 3])
                     self.assertEqual([fds[0], fds[1], fds[2]], ["/dev/null"] * 3)
                     self.assertTrue(fds[3].startswith("socket:"), fds[3])
-                    self.assertNotEqual(pgid, os.getpgid(p.pid))
+                    self.assertEqual((pgid, sid, cwd), (pid, pid, "/"))
+                    # the music's decoder has SDL's audio thread beside its own
+                    self.assertGreaterEqual(len(seccomp), 2 if decoder == "music" else 1)
+                    self.assertEqual(limits["Max cpu time"], ["4", "5"])
+                    self.assertEqual(limits["Max core file size"], ["0", "0"])
+                    self.assertEqual(limits["Max file size"], ["0", "0"])
+                    self.assertNotEqual(limits["Max address space"][0], "unlimited")
                     t = time.time()
                     (os.killpg if group else os.kill)(p.pid, sig)
                     self.assertEqual(sr.finish(p, timeout=30), end)
                     self.assertLess(time.time() - t, AT_ONCE)
-                    self.assertFalse(os.path.exists("/proc/%d" % pid) and decoders(p.pid))
+                    self.assertEqual(leftover(d), [])
                 finally:
                     if p.poll() is None:
                         os.killpg(p.pid, signal.SIGKILL)

@@ -108,38 +108,60 @@ TEST(Loading, SandboxGivesWhatTheLibrariesGive)
 	char name[] = "/tmp/brindlewock-load-XXXXXX";
 	std::string dir = mkdtemp(name);
 	plainscreen sc;
+	// every kind of picture the libraries read here, made by convert of a
+	// gradient with a black block (transparent where the kind keeps a
+	// colour key or alpha), each the same in the screen's format, key and
+	// all, as the libraries give it in-process
+	const std::string block = "-fill black -draw 'rectangle 4,4 12,12' ";
 	struct {
-		const char *file, *make, *as; // the picture, how convert makes it of a gradient, and as what
-		int bpp;                      // the bits per pixel its decoder gives
-		bool keyed;                   // whether its decoder gives a colour key
+		const char *file, *make, *as;
 	} pictures[] = {
-		{ "paletted.gif", "-colors 8 -fill black -draw 'rectangle 4,4 12,12' -transparent black", "", 8, true },
-		{ "paletted.png", "-colors 8 -fill black -draw 'rectangle 4,4 12,12' -transparent black", "PNG8:", 8, true },
-		{ "rgb.png", "", "PNG24:", 24, false },
-		{ "alpha.png", "-alpha set -channel A -evaluate multiply 0.5 +channel", "PNG32:", 32, false },
-		{ "photo.jpg", "-quality 80", "", 24, false },
-		{ "rgb.bmp", "", "BMP3:", 24, false },
-		{ "paletted.bmp", "-type palette", "BMP3:", 8, false },
+		{ "grey1.png", "-colorspace Gray -define png:color-type=0 -define png:bit-depth=1", "PNG:" },
+		{ "grey4.png", "-colorspace Gray -define png:color-type=0 -define png:bit-depth=4", "PNG:" },
+		{ "grey8.png", "-colorspace Gray -define png:color-type=0 -define png:bit-depth=8", "PNG:" },
+		{ "grey16.png", "-colorspace Gray -depth 16 -define png:color-type=0 -define png:bit-depth=16", "PNG:" },
+		{ "greyalpha.png", "-colorspace Gray -alpha set -channel A -evaluate multiply 0.5 +channel -define png:color-type=4", "PNG:" },
+		{ "paletted.png", "-colors 8", "PNG8:" },
+		{ "palettedkey.png", "-colors 8 -transparent black", "PNG8:" },
+		{ "rgb.png", "", "PNG24:" },
+		{ "alpha.png", "-alpha set -channel A -evaluate multiply 0.5 +channel", "PNG32:" },
+		{ "deep.png", "-depth 16", "PNG48:" },
+		{ "interlaced.png", "-interlace PNG", "PNG24:" },
+		{ "photo.jpg", "-quality 80", "" },
+		{ "grey.jpg", "-colorspace Gray", "" },
+		{ "progressive.jpg", "-interlace Plane", "" },
+		{ "cmyk.jpg", "-colorspace CMYK", "" },
+		{ "keyed.gif", "-colors 8 -transparent black", "" },
+		{ "bilevel.bmp", "-type bilevel", "BMP3:" },
+		{ "sixteen.bmp", "-colors 16", "BMP3:" },
+		{ "paletted.bmp", "-type palette", "BMP3:" },
+		{ "rgb565.bmp", "-define bmp:subtype=RGB565", "BMP:" },
+		{ "rgb.bmp", "", "BMP3:" },
+		{ "alpha.bmp", "-alpha set -channel A -evaluate multiply 0.5 +channel", "BMP:" },
+		{ "picture.pcx", "-type palette", "" },
+		{ "picture.ppm", "-depth 8", "" },
+		{ "picture.pgm", "-colorspace Gray -depth 8", "" },
+		{ "picture.xpm", "-colors 16", "" },
+		{ "picture.tif", "", "" },
+		{ "picture.webp", "-quality 90", "" },
+		{ "picture.ico", "-colors 64", "" },
 	};
 	for (auto &pic : pictures) {
 		SCOPED_TRACE(pic.file);
 		std::string path = dir + "/" + pic.file;
-		std::string cmd = "convert -size 40x30 gradient:white-navy " + std::string(pic.make) + " " + pic.as + path;
+		std::string cmd = "convert -size 40x30 gradient:white-navy " + block + pic.make + " " + pic.as + path;
 		ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-		SDL_Surface *lib = IMG_Load(path.c_str()), *ours = imdecoded(path.c_str());
+		SDL_Surface *lib = IMG_Load(path.c_str()), *im = loadim(path.c_str());
 		ASSERT_NE(lib, nullptr) << IMG_GetError();
-		ASSERT_NE(ours, nullptr) << SDL_GetError();
-		EXPECT_EQ(lib->format->BitsPerPixel, pic.bpp);
-		EXPECT_EQ((lib->flags & SDL_SRCCOLORKEY) != 0, pic.keyed);
-		// a palette comes whole, what the decoder did not set black
-		EXPECT_EQ(format(ours), format(lib, 256));
-		EXPECT_TRUE(pixels(ours) == pixels(lib));
-		SDL_Surface *want = SDL_ConvertSurface(lib, s->format, 0), *im = loadim(path.c_str());
 		ASSERT_NE(im, nullptr) << SDL_GetError();
+		SDL_Surface *want = SDL_ConvertSurface(lib, s->format, 0);
 		SDL_SetColorKey(want, SDL_SRCCOLORKEY, SDL_MapRGB(want->format, 0, 0, 0));
+		// as the picture is drawn, whatever alpha its conversion carried
+		for (SDL_Surface *p : { im, want })
+			SDL_SetAlpha(p, SDL_SRCALPHA, 128);
 		EXPECT_EQ(format(im), format(want));
 		EXPECT_TRUE(pixels(im) == pixels(want));
-		for (SDL_Surface *p : { lib, ours, want, im })
+		for (SDL_Surface *p : { lib, want, im })
 			SDL_FreeSurface(p);
 	}
 
