@@ -345,10 +345,10 @@ static void imdecode(const bytes &file)
 	int wholew = 0, wholeh = 0;
 	std::string why;
 	if (fitown && !(p = photo(file, fitw, fith, wholew, wholeh, why)) && !why.empty())
-		failed(("can't be read as a picture (" + why + "); the kinds read are " + photokinds).c_str());
+		failed(("can't be read as a picture (" + why + "); kinds read: " + photokinds).c_str());
 	if (!p) {
 		if (!(p = IMG_LoadTyped_RW(guarded(file), 1, (char *)imtype)))
-			failed(fitown ? ("can't be read as a picture (" + std::string(IMG_GetError()) + "); the kinds read are " + photokinds).c_str()
+			failed(fitown ? ("can't be read as a picture (" + std::string(IMG_GetError()) + "); kinds read: " + photokinds).c_str()
 			              : IMG_GetError());
 		wholew = p->w;
 		wholeh = p->h;
@@ -404,7 +404,7 @@ static void musdecode(const bytes &file, int rate, Uint16 format, int chans)
 	bytes samples;
 	std::string why;
 	if (!song(file, rate, format, chans, samples, why))
-		failed(("can't be read as music (" + why + "); the kinds read are " + songkinds).c_str());
+		failed(("can't be read as music (" + why + "); kinds read: " + songkinds).c_str());
 	begin(saidmusic);
 	put(samples.data(), samples.size());
 }

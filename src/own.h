@@ -14,7 +14,7 @@ constexpr int maxside = 8192;         // px: a picture larger either way is refu
 constexpr int songsecs = 80;          // s of a song decoded: the show plays 75 of them
 // the kinds of file read, for the words said of one that can't be
 constexpr const char *photokinds = "JPEG, PNG, GIF, WebP, HEIC, AVIF, TIFF, BMP";
-constexpr const char *songkinds = "MP3, AAC (M4A, MP4), Opus, Ogg Vorbis, FLAC, WAV, AIFF";
+constexpr const char *songkinds = "MP3, AAC (M4A), Opus, Vorbis, FLAC, WAV, AIFF";
 
 // A photo of one's own, upright as its EXIF orientation says, decoded no
 // larger than a fit into fitw x fith needs: w x h is its whole upright
