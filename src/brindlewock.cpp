@@ -82,12 +82,22 @@ void homon()
 	// be fitted to the picture's place; an interrupt or a termination while
 	// a file decodes ends the show there, as it would at the first frame
 	ownpicture = getenv("BRINDLEWOCK_OWNPICTURE");
+	// and names the files a person gave it, which, when they can't be
+	// read, it says in one line before the show starts
+	const char *saypic = getenv("BRINDLEWOCK_PICTURENAME"), *saymus = getenv("BRINDLEWOCK_MUSICNAME");
 	for (int i = 0; i < (int)(sizeof imf / sizeof *imf); i++)
-		if (!(ims[i] = loadim(imf[i])))
+		if (!(ims[i] = loadim(imf[i]))) {
+			if (!loadstopped && saypic)
+				fprintf(stderr, "brindlewock: %s: %s\n", saypic, SDL_GetError());
 			exit(loadstopped ? 0 : exitpicture);
+		}
 	musa = loadmusa(musf);
 	if (loadstopped)
 		exit(0);
+	if (!musa && saymus) {
+		fprintf(stderr, "brindlewock: %s: %s\n", saymus, SDL_GetError());
+		exit(exitpicture);
+	}
 }
 
 bool homfire()

@@ -20,11 +20,13 @@
  * streams, and its exit status means nothing.
  */
 #include "answer.h"
+#include "own.h"
 
 #include <SDL.h>
 #include <SDL_image.h>
 #include <SDL_mixer.h>
 #include <pixman.h>
+#include <sched.h>
 #include <seccomp.h>
 #include <algorithm>
 #include <cerrno>
@@ -211,6 +213,15 @@ static bool confine(const tasks &t)
 	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME));
 	for (int call : { SCMP_SYS(setpriority), SCMP_SYS(sched_setscheduler), SCMP_SYS(sched_setparam) })
 		rc |= seccomp_rule_add(f, SCMP_ACT_ERRNO(EPERM), call, 0);
+	// HEVC's decoder, which libheif starts with a worker thread of its own
+	// and no setting against it, may start threads and nothing else: a
+	// thread is under the filter from its birth. clone3, whose flags a
+	// filter can't see, fails, and the C library falls back to clone.
+	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1, SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD));
+	rc |= seccomp_rule_add(f, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0);
+	// the C library's first thread sets its handler of the real-time
+	// signal it keeps for itself (the threads' common ids), and no other
+	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(rt_sigaction), 1, SCMP_A0(SCMP_CMP_EQ, (scmp_datum_t)__SIGRTMIN + 1));
 	// the sanitizers' allocator asks which signal stack it is on
 	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(sigaltstack), 1, SCMP_A0(SCMP_CMP_EQ, 0));
 	// abort() signals itself, and nothing else
@@ -339,15 +350,12 @@ static uint32_t premul(SDL_Surface *p, int x, int y)
 	return (uint32_t)a << 24 | mul(r) << 16 | mul(g) << 8 | mul(b);
 }
 
-// p fitted as above, as a 32-bit surface without alpha; null without memory
-static SDL_Surface *fitpicture(SDL_Surface *p)
+// p, a picture of wholew x wholeh decoded at its size or smaller, fitted as
+// above, as a 32-bit surface without alpha; null without memory
+static SDL_Surface *fitpicture(SDL_Surface *p, int wholew, int wholeh)
 {
-	int w = p->w, h = p->h, nw = w, nh = h;
-	if (w > fitw || h > fith) {
-		double s = std::min((double)fitw / w, (double)fith / h);
-		nw = std::max(1, (int)std::lround(w * s));
-		nh = std::max(1, (int)std::lround(h * s));
-	}
+	int w = p->w, h = p->h, nw, nh;
+	fitsize(wholew, wholeh, fitw, fith, nw, nh);
 	std::vector<uint32_t> in((size_t)w * h), out((size_t)nw * nh);
 	SDL_LockSurface(p);
 	for (int y = 0; y < h; y++)
@@ -429,16 +437,23 @@ static void imdecode(const bytes &file)
 {
 	if (pngrunsout(file))
 		failed("the file is damaged: a chunk runs past its end");
-	SDL_Surface *p = IMG_LoadTyped_RW(guarded(file), 1, (char *)imtype);
-	if (!p)
-		failed(IMG_GetError());
-	if (p->w > maxside || p->h > maxside) {
-		char why[100];
-		snprintf(why, sizeof why, "the picture is %d x %d pixels: more than %d on a side", p->w, p->h, maxside);
-		failed(why);
+	// a photo of one's own as photo.cpp reads it, where it knows its kind
+	SDL_Surface *p = nullptr;
+	int wholew = 0, wholeh = 0;
+	std::string why;
+	if (fitown && !(p = photo(file, fitw, fith, wholew, wholeh, why)) && !why.empty())
+		failed(("can't be read as a picture (" + why + "); kinds read: " + photokinds).c_str());
+	if (!p) {
+		if (!(p = IMG_LoadTyped_RW(guarded(file), 1, (char *)imtype)))
+			failed(fitown ? ("can't be read as a picture (" + std::string(IMG_GetError()) + "); kinds read: " + photokinds).c_str()
+			              : IMG_GetError());
+		wholew = p->w;
+		wholeh = p->h;
 	}
+	if (wholew > maxside || wholeh > maxside)
+		failed(("can't be shown: " + std::to_string(wholew) + " x " + std::to_string(wholeh) + " pixels, larger than " + std::to_string(maxside) + " on a side").c_str());
 	p = padded(p);
-	if (fitown && !(p = fitpicture(p)))
+	if (fitown && !(p = fitpicture(p, wholew, wholeh)))
 		failed(saidnomemory);
 	SDL_Surface *screen = SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 32, screenmasks[0], screenmasks[1], screenmasks[2], 0);
 	SDL_Surface *im = screen ? SDL_ConvertSurface(p, screen->format, 0) : nullptr;
@@ -467,17 +482,27 @@ static bool musopen(int rate, int format, int chans)
 	return Mix_QuerySpec(&r, &fmt, &c) && r == rate && fmt == format && c == chans;
 }
 
-static void musdecode(const bytes &file)
+// SDL_mixer's own samples where it reads the file and need not change its
+// rate (its converter on the classic runtime changes rates only by powers
+// of two), and the song is no longer than what is decoded of it; FFmpeg's,
+// resampled, for the rest
+static void musdecode(const bytes &file, int rate, Uint16 format, int chans)
 {
-	Mix_Chunk *c = Mix_LoadWAV_RW(guarded(file), 1);
-	if (!c)
-		failed(Mix_GetError());
-	// what the show can play, and no more
-	int rate = 0, chans = 0;
-	Uint16 format = 0;
-	Mix_QuerySpec(&rate, &format, &chans);
-	size_t most = (size_t)maxmusic * rate * chans * ((format & 0xff) / 8);
-	sendanswer(saidmusic, { { c->abuf, std::min<size_t>(c->alen, most) } });
+	int srate = 0;
+	double secs = 0;
+	bool known = songinfo(file, srate, secs);
+	if (!known || (srate == rate && secs > 0 && secs <= maxmusic)) {
+		if (Mix_Chunk *c = Mix_LoadWAV_RW(guarded(file), 1)) {
+			// what the show can play, and no more
+			size_t most = (size_t)maxmusic * rate * chans * ((format & 0xff) / 8);
+			sendanswer(saidmusic, { { c->abuf, std::min<size_t>(c->alen, most) } });
+		}
+	}
+	bytes samples;
+	std::string why;
+	if (!song(file, rate, format, chans, samples, why))
+		failed(("can't be read as music (" + why + "); kinds read: " + songkinds).c_str());
+	sendanswer(saidmusic, { { samples.data(), samples.size() } });
 }
 
 int main(int argc, char **argv)
@@ -512,5 +537,5 @@ int main(int argc, char **argv)
 	if (picture)
 		imdecode(file);
 	else
-		musdecode(file);
+		musdecode(file, atoi(argv[2]), (Uint16)atoi(argv[3]), atoi(argv[4]));
 }

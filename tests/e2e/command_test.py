@@ -48,7 +48,7 @@ class Command(unittest.TestCase):
         got = []
         for l in sr.calls(log):
             w = l.split()
-            if w[0] == "SDL_CreateRGBSurface" and w[-1] == "picture":
+            if w[0].startswith("SDL_CreateRGBSurface") and w[-1] == "picture":
                 got.append("%sx%s" % (w[1], w[2]))
             elif w[0] == "Mix_QuickLoad_RAW" and w[-1] == "music":
                 got.append(w[1])

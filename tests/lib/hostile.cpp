@@ -257,7 +257,7 @@ static bool misbehave(const char *decoder)
 	} else if (!strcmp(how, "thread")) {
 		nap(2000); // the thread's time to try
 	} else if (!strcmp(how, "fork")) {
-		return false;
+		return false;              // the child sleeps on
 	} else if (!strcmp(how, "signal")) {
 		kill(getppid(), SIGTERM);
 	} else if (!strcmp(how, "short") || !strcmp(how, "lie")) {
@@ -324,9 +324,21 @@ extern "C" SDL_Surface *IMG_LoadTyped_RW(SDL_RWops *src, int freesrc, char *type
 	return next<SDL_Surface *(*)(SDL_RWops *, int, char *)>("IMG_LoadTyped_RW")(src, freesrc, type);
 }
 
+static bool refused;                  // the decoder was to fail: its other readers fail too
+
 extern "C" Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc)
 {
-	if (!misbehave("music"))
+	if (!misbehave("music")) {
+		refused = true;
 		return nullptr;
+	}
 	return next<Mix_Chunk *(*)(SDL_RWops *, int)>("Mix_LoadWAV_RW")(src, freesrc);
+}
+
+// FFmpeg's reader of music, where the mixer's failed at the mode's asking
+extern "C" int avformat_open_input(void **ctx, const char *url, void *fmt, void **opts)
+{
+	if (refused)
+		return -22;
+	return next<int (*)(void **, const char *, void *, void **)>("avformat_open_input")(ctx, url, fmt, opts);
 }

@@ -192,6 +192,17 @@ SDL_Surface *SDL_CreateRGBSurface(Uint32 flags, int w, int h, int bpp, Uint32 r,
 	return p;
 }
 
+SDL_Surface *SDL_CreateRGBSurfaceFrom(void *px, int w, int h, int bpp, int pitch, Uint32 r, Uint32 g, Uint32 b, Uint32 a)
+{
+	SDL_Surface *p = real<SDL_Surface *(*)(void *, int, int, int, int, Uint32, Uint32, Uint32, Uint32)>(
+		"SDL_CreateRGBSurfaceFrom")(px, w, h, bpp, pitch, r, g, b, a);
+	if (fromshow(RET)) {
+		loaded = p;
+		say("SDL_CreateRGBSurfaceFrom %d %d %d -> %s", w, h, bpp, p ? "picture" : "null");
+	}
+	return p;
+}
+
 SDL_Surface *SDL_ConvertSurface(SDL_Surface *src, SDL_PixelFormat *fmt, Uint32 flags)
 {
 	SDL_Surface *r = real<SDL_Surface *(*)(SDL_Surface *, SDL_PixelFormat *, Uint32)>("SDL_ConvertSurface")(src, fmt, flags);

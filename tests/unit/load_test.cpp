@@ -40,10 +40,12 @@ std::string format(SDL_Surface *p, int upto = 0)
 	return d.str();
 }
 
-// a 1-second WAV of 8-bit mono samples at 22050 Hz, which the mixer converts
+// a 1-second WAV of 8-bit mono samples at the mixer's rate, which the mixer
+// converts to its format and channels (a change of rate is resampled
+// elsewhere: own_test.cpp)
 void wav(const std::string &path)
 {
-	constexpr uint32_t rate = 22050;
+	constexpr uint32_t rate = 48000;
 	FILE *f = fopen(path.c_str(), "wb");
 	uint32_t head[] = { 0x46464952, 36 + rate, 0x45564157, 0x20746d66, 16, 1 | 1 << 16, rate, rate, 1 | 8 << 16,
 	                    0x61746164, rate };
