@@ -298,5 +298,47 @@ class Sandbox(unittest.TestCase):
                         p.communicate()
 
 
+    def test_the_largest_picture_under_load_and_a_start_stopped_at_once(self):
+        # An 8192 x 8192 picture is decoded and shown on a machine whose
+        # cores are all busy, the show's peak memory at most three times its
+        # pixels plus 100 MiB; and a start that is reading and decoding a
+        # 48-megapixel photo ends with 0 when interrupted, before its first
+        # frame, with the decoder gone.
+        cases = [("largest", "-size 8192x8192 xc:#806040 -fill red -draw 'rectangle 0,0 99,99' PNG24:", None,
+                  8192 * 8192),
+                 ("interrupted", "-size 8000x6000 gradient:white-navy -quality 90 JPEG:", signal.SIGINT, None),
+                 ("terminated", "-size 8000x6000 gradient:white-navy -quality 90 JPEG:", signal.SIGTERM, None)]
+        for name, make, sig, pixels in cases:
+            with self.subTest(name), sr.workdir() as d:
+                subprocess.run("convert %sgalleri.jpg" % make, shell=True, cwd=d, check=True)
+                sr.music(d, seconds=1)
+                log = os.path.join(d, "calls.log")
+                spin = [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(4 if pixels else 0)]
+                try:
+                    p = subprocess.Popen([sr.BIN], cwd=d, start_new_session=True,
+                                         env=sr.env(speed=SPEED, LD_PRELOAD=sr.SPY, SPY_LOG=log,
+                                                    BRINDLEWOCK_OWNPICTURE=None if pixels else "1"),
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                    if sig:
+                        time.sleep(0.2)  # the user's press, not a wait for anything
+                        os.killpg(p.pid, sig)
+                    out, err = p.stdout.read(), p.stderr.read()
+                    _, status, usage = os.wait4(p.pid, 0)
+                finally:
+                    for q in spin:
+                        q.kill()
+                        q.wait()
+                calls = sr.calls(log)
+                self.assertEqual((os.waitstatus_to_exitcode(status), out, err), (0, b"", b""))
+                self.assertEqual(calls[-1:], ["SDL_Quit"])
+                self.assertEqual(leftover(d), [])
+                if pixels:
+                    self.assertIn("SDL_CreateRGBSurfaceFrom 8192 8192 32 -> picture", calls)
+                    self.assertIn("SDL_Flip screen", calls)
+                    self.assertLessEqual(usage.ru_maxrss << 10, 3 * 4 * pixels + (100 << 20))
+                else:
+                    self.assertNotIn("SDL_Flip screen", calls)
+
+
 if __name__ == "__main__":
     unittest.main()
