@@ -15,7 +15,8 @@
  * steps it missed.
  *
  * Nothing is printed: the exit status is the only report. paska, registered
- * first of all, shuts SDL down on every way out.
+ * first of all, shuts SDL down on every way out, and ends the process at
+ * once where that would wait on a display that has gone.
  *
  * Start reading at main().
  */
@@ -26,6 +27,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,9 +36,29 @@ const char *imf[1] = { "galleri.jpg" };
 const char *musf = "musa.ogg";
 Mix_Chunk *musa;
 
-void paska()
+// the status paska was called with, for cut
+static volatile sig_atomic_t ending;
+
+static void cut(int)
 {
+	_exit(ending);
+}
+
+// A lost X server ends the show through Xlib, which calls exit(1), and SDL
+// then shuts its window down over the dead connection, where it can wait
+// for ever. So from here on a termination, an interrupt or the passing of
+// quitwait ends the process at once, with the status it was ending with.
+void paska(int status, void *)
+{
+	ending = status;
+	struct sigaction sa = {};
+	sa.sa_handler = cut;
+	sigaction(SIGTERM, &sa, NULL);
+	sigaction(SIGINT, &sa, NULL);
+	sigaction(SIGALRM, &sa, NULL);
+	alarm(quitwait);
 	SDL_Quit();
+	alarm(0);
 }
 
 // Points standard output and error at /dev/null (on), and back (off). The
@@ -62,10 +84,23 @@ static void quiet(bool on)
 		close(null);
 }
 
+// The SDL-2-based runtime, finding no display at start-up (an X server gone
+// before the show reached it), falls back to SDL 2's offscreen driver and
+// would play the whole show where nobody sees it. Unless the user names the
+// drivers, it is given those that show something, in SDL 2's own order, so
+// that no display is the failure it is. The classic runtime (1.2.15) takes
+// one name only and has no such fallback.
+static void screensonly()
+{
+	if (SDL_Linked_Version()->patch >= 50)
+		setenv("SDL_VIDEODRIVER", "x11,wayland,kmsdrm", 0);
+}
+
 void homon()
 {
-	atexit(paska);
+	on_exit(paska, NULL);
 	srand(time(NULL));
+	screensonly();
 	quiet(true);
 	SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
 	s = SDL_SetVideoMode(scrw, scrh, scrbpp, SDL_FULLSCREEN);
