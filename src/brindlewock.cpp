@@ -18,7 +18,7 @@
  * first of all, shuts SDL down on every way out, and ends the process at
  * once where that would wait on a display that has gone.
  *
- * Start reading at main().
+ * Start reading at main(), in main.cpp.
  */
 #include "brindlewock.h"
 #include "fire.h"
@@ -84,16 +84,18 @@ static void quiet(bool on)
 		close(null);
 }
 
-// The SDL-2-based runtime, finding no display at start-up (an X server gone
-// before the show reached it), falls back to SDL 2's offscreen driver and
-// would play the whole show where nobody sees it. Unless the user names the
-// drivers, it is given those that show something, in SDL 2's own order, so
-// that no display is the failure it is. The classic runtime (1.2.15) takes
-// one name only and has no such fallback.
+// Where a display is named, the show is seen on it or fails: SDL would
+// otherwise fall back, when it finds the display gone at start-up, to a
+// driver that draws where nobody looks (the SDL-2-based runtime's offscreen
+// one, the classic runtime's coloured characters in the terminal) and play
+// the whole show there. Unless the user names the drivers, SDL is given
+// those that show something, in SDL 2's own order; the classic runtime
+// (1.2.15) takes one name only, and knows no Wayland.
 static void screensonly()
 {
-	if (SDL_Linked_Version()->patch >= 50)
-		setenv("SDL_VIDEODRIVER", "x11,wayland,kmsdrm", 0);
+	bool compat = SDL_Linked_Version()->patch >= 50;
+	if (getenv("DISPLAY") || (compat && getenv("WAYLAND_DISPLAY")))
+		setenv("SDL_VIDEODRIVER", compat ? "x11,wayland" : "x11", 0);
 }
 
 void homon()
@@ -141,23 +143,3 @@ bool quitevent()
 			return true;
 	return false;
 }
-
-#ifndef BRINDLEWOCK_NOMAIN
-int main(int, char **)
-{
-	homon();
-	Mix_PlayChannelTimed(-1, musa, 0, -1);
-	SDL_Delay(startdelay);
-	SDL_PauseAudio(0);
-
-	uint32_t showstart = SDL_GetTicks();
-	framestate f = framestart(showstart);
-	for (;;) {
-		int32_t elapsed = frame(SDL_GetTicks(), showstart, f);
-		SDL_Flip(s);
-		if (showover(elapsed) || quitevent())
-			break;
-	}
-	return 0;
-}
-#endif
