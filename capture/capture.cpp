@@ -85,7 +85,7 @@ static void start(const opts &o, outs &x)
 {
 	setenv("SDL_VIDEODRIVER", "dummy", 0);
 	setenv("SDL_AUDIODRIVER", "dummy", 0);
-	atexit(paska);
+	on_exit(paska, NULL);
 	atexit(removetemps);
 	// a hang-up (the terminal closed), an interrupt or a termination ends the
 	// capture at the end of its frame, through exit and so without its

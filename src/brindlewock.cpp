@@ -15,9 +15,10 @@
  * steps it missed.
  *
  * Nothing is printed: the exit status is the only report. paska, registered
- * first of all, shuts SDL down on every way out.
+ * first of all, shuts SDL down on every way out, and ends the process at
+ * once where that would wait on a display that has gone.
  *
- * Start reading at main().
+ * Start reading at main(), in main.cpp.
  */
 #include "brindlewock.h"
 #include "fire.h"
@@ -26,6 +27,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,9 +36,29 @@ const char *imf[1] = { "galleri.jpg" };
 const char *musf = "musa.ogg";
 Mix_Chunk *musa;
 
-void paska()
+// the status paska was called with, for cut
+static volatile sig_atomic_t ending;
+
+static void cut(int)
 {
+	_exit(ending);
+}
+
+// A lost X server ends the show through Xlib, which calls exit(1), and SDL
+// then shuts its window down over the dead connection, where it can wait
+// for ever. So from here on a termination, an interrupt or the passing of
+// quitwait ends the process at once, with the status it was ending with.
+void paska(int status, void *)
+{
+	ending = status;
+	struct sigaction sa = {};
+	sa.sa_handler = cut;
+	sigaction(SIGTERM, &sa, NULL);
+	sigaction(SIGINT, &sa, NULL);
+	sigaction(SIGALRM, &sa, NULL);
+	alarm(quitwait);
 	SDL_Quit();
+	alarm(0);
 }
 
 // Points standard output and error at /dev/null (on), and back (off). The
@@ -62,10 +84,25 @@ static void quiet(bool on)
 		close(null);
 }
 
+// Where a display is named, the show is seen on it or fails: SDL would
+// otherwise fall back, when it finds the display gone at start-up, to a
+// driver that draws where nobody looks (the SDL-2-based runtime's offscreen
+// one, the classic runtime's coloured characters in the terminal) and play
+// the whole show there. Unless the user names the drivers, SDL is given
+// those that show something, in SDL 2's own order; the classic runtime
+// (1.2.15) takes one name only, and knows no Wayland.
+static void screensonly()
+{
+	bool compat = SDL_Linked_Version()->patch >= 50;
+	if (getenv("DISPLAY") || (compat && getenv("WAYLAND_DISPLAY")))
+		setenv("SDL_VIDEODRIVER", compat ? "x11,wayland" : "x11", 0);
+}
+
 void homon()
 {
-	atexit(paska);
+	on_exit(paska, NULL);
 	srand(time(NULL));
+	screensonly();
 	quiet(true);
 	SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
 	s = SDL_SetVideoMode(scrw, scrh, scrbpp, SDL_FULLSCREEN);
@@ -116,23 +153,3 @@ bool quitevent()
 			return true;
 	return false;
 }
-
-#ifndef BRINDLEWOCK_NOMAIN
-int main(int, char **)
-{
-	homon();
-	Mix_PlayChannelTimed(-1, musa, 0, -1);
-	SDL_Delay(startdelay);
-	SDL_PauseAudio(0);
-
-	uint32_t showstart = SDL_GetTicks();
-	framestate f = framestart(showstart);
-	for (;;) {
-		int32_t elapsed = frame(SDL_GetTicks(), showstart, f);
-		SDL_Flip(s);
-		if (showover(elapsed) || quitevent())
-			break;
-	}
-	return 0;
-}
-#endif

@@ -10,7 +10,9 @@ constexpr int audiorate = 48000;      // Hz
 constexpr int audiochans = 2;         // stereo
 constexpr int audiochunk = 1024;      // samples per mixer chunk
 
-constexpr int exitvideo = 1;          // exit status: the video mode can't be set
+constexpr unsigned quitwait = 1;      // s that shutting SDL down may take before the process just ends
+
+constexpr int exitvideo = 1;          // exit status: the video mode can't be set, or the display went away
 constexpr int exitpicture = 2;        // exit status: the picture can't be loaded or converted
 constexpr int exitmemory = 3;         // exit status: no memory for the heat field
 
@@ -18,8 +20,9 @@ extern const char *imf[1];            // the picture files, parallel to ims
 extern const char *musf;              // the music file
 extern Mix_Chunk *musa;               // the music; null when it could not be loaded
 
-// exit handler: shuts SDL down
-void paska();
+// exit handler (on_exit): shuts SDL down, or ends the process with status
+// when that takes longer than quitwait or a signal comes
+void paska(int status, void *);
 // start-up: SDL, the video mode, audio, the heat field, the picture, the music
 void homon();
 // allocates the heat field for the screen s, all zero; false without memory

@@ -61,7 +61,8 @@ class Command(unittest.TestCase):
             # one's own plays (a second of it) or the installed music; a TGA,
             # which has no signature, is known by its name alone, a name
             # taken as a pattern would match the other two beside it, and a
-            # camera's photo is shown whole, fitted to the picture's place
+            # camera's photo is shown whole, fitted to the picture's place;
+            # with none named, the installed picture, not one's own
             cases = [
                 (["-my cat.bmp"], "37x23", False),
                 (["--", "--help"], "41x29", False),
@@ -69,15 +70,19 @@ class Command(unittest.TestCase):
                 (["photo.tga"], "43x27", False),
                 (["pic?*[1].bmp"], "29x19", False),
                 (["IMG_1234.JPG"], "405x304", False),
+                ([], None, False),
             ]
             sr.music(d, seconds=1, name="sång -1.ogg")
             for other in ("pic11.bmp", "pic?*1.bmp"):
                 sr.picture(d, w=11, h=11, name=other)
             for args, size, music in cases:
                 with self.subTest(args=args):
+                    size = size or self.picture
                     w, h = map(int, size.split("x"))
-                    name = os.path.join(d, args[-2 if music else -1])
-                    if name.endswith(".JPG"):
+                    name = os.path.join(d, args[-2 if music else -1] if args else "none.bmp")
+                    if not args:
+                        pass
+                    elif name.endswith(".JPG"):
                         subprocess.run(["convert", "-size", "4032x3024", "xc:#808080", name], check=True)
                     else:
                         sr.picture(d, w=w, h=h, name=name)
@@ -90,6 +95,7 @@ class Command(unittest.TestCase):
                     rc, out, err = sr.finish(p, timeout=60)
                     self.assertEqual((rc, out, err), (0, b"", b""))
                     self.assertEqual(self.loaded(log), [size, "192000" if music else self.music])
+                    self.assertIn("BRINDLEWOCK_OWNPICTURE " + ("1" if args else "unset"), sr.calls(log))
                     self.assertEqual(os.listdir(run), ["calls.log"], "the private folder is left")
 
     def test_refusals_say_why_in_one_line(self):

@@ -111,6 +111,33 @@ class Window(unittest.TestCase):
             self.assertLess((time.time() - clock) * SPEED, 65, "the close request did not end it")
         self.each_runtime(body, speed=SPEED)
 
+    def test_the_show_ends_with_its_x_server(self):
+        """The X server killed during start-up (1 s after the start) and
+        while the picture is shown (30 s into the show, on its fast clock):
+        the show is gone within 2 s of the kill, with status 1, and prints
+        nothing of its own."""
+        for when in (1, 30):
+            for rt in sr.each_runtime(self, killed=when):
+                with self.subTest(runtime=rt, killed=when), sr.workdir() as d, sr.xvfb() as display:
+                    sr.picture(d, w=300, h=200, pixel=lambda x, y: COLOUR)
+                    p = sr.start(d, speed=SPEED, SDL_VIDEODRIVER=None, DISPLAY=display, runtime=rt)
+                    try:
+                        if when == 1:
+                            time.sleep(1)
+                        else:
+                            clock = sr.shown(display, p)
+                            time.sleep(max(0.0, clock + when / SPEED - time.time()))
+                        self.assertIsNone(p.poll(), "the show ended before its X server")
+                        sr.SERVERS[display].kill()
+                        killed = time.time()
+                        p.wait(timeout=10 * sr.SLACK)
+                        self.assertLess(time.time() - killed, 2 * sr.SLACK, "the show outlived its display")
+                        self.assertEqual(p.returncode, 1)
+                    finally:
+                        if p.poll() is None:
+                            p.kill()
+                        p.communicate()
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -224,10 +224,14 @@ def workdir():
         shutil.rmtree(d, ignore_errors=True)
 
 
+# the running virtual X servers by DISPLAY, for a test that kills one
+SERVERS = {}
+
+
 @contextlib.contextmanager
 def xvfb():
     """A virtual X server the size of the show's screen on a display number
-    it picks itself; yields its DISPLAY. -noreset: a server that resets when
+    it picks itself; yields its DISPLAY (its process is SERVERS[DISPLAY]). -noreset: a server that resets when
     its last client leaves drops a client that connects during the reset,
     and classic SDL 1.2 opens a probing connection and closes it just before
     it connects for good."""
@@ -241,8 +245,10 @@ def xvfb():
             n = f.readline().strip()
         if not n:
             raise RuntimeError("Xvfb did not start")
+        SERVERS[":" + n] = x
         yield ":" + n
     finally:
+        SERVERS.pop(":" + n, None)
         x.terminate()
         x.wait()
 

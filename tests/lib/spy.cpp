@@ -133,8 +133,12 @@ void srand(unsigned seed)
 
 int SDL_Init(Uint32 flags)
 {
-	if (fromshow(RET))
+	if (fromshow(RET)) {
 		say("SDL_Init %u", flags);
+		// whether the command told the show its picture is one's own
+		const char *own = getenv("BRINDLEWOCK_OWNPICTURE");
+		say("BRINDLEWOCK_OWNPICTURE %s", own ? own : "unset");
+	}
 	return real<int (*)(Uint32)>("SDL_Init")(flags);
 }
 
