@@ -1,6 +1,7 @@
 // The capture's command line, and where it finds the picture and the music.
 #include "capture.h"
 #include "brindlewock.h"
+#include "load.h"
 
 #include <cerrno>
 #include <climits>
@@ -68,13 +69,11 @@ static int64_t number(const char *opt, const char *arg, int64_t lo, int64_t hi)
 // empty where there is none (a build folder)
 static std::string datadir()
 {
-	char exe[PATH_MAX], dir[PATH_MAX];
-	ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-	if (n <= 0)
+	char dir[PATH_MAX];
+	std::string self = selfdir();
+	if (self.empty())
 		return "";
-	exe[n] = 0;
-	*strrchr(exe, '/') = 0;
-	std::string d = std::string(exe) + "/" + capdatarel;
+	std::string d = self + capdatarel;
 	return realpath(d.c_str(), dir) ? dir : "";
 }
 

@@ -18,15 +18,11 @@
 // All numbers in the machine's own byte order: both ends are one build.
 #pragma once
 
+#include "config.h"
 #include <cstddef>
 #include <cstdint>
 
 constexpr int decodefd = 3;           // the socket, the decoder's one descriptor beside /dev/null on 0 to 2
-constexpr int64_t maxfile = 64 << 20; // bytes: a larger file is not read
-constexpr int maxside = 8192;         // pixels: a picture wider or taller is refused
-constexpr int maxmusic = 80;          // s of music decoded: the show plays 75
-constexpr int64_t maxmem = 1 << 30;   // bytes of address space a decoder may add to what it starts with
-constexpr int maxcpu = 4;             // s of CPU time a decoder may use
 constexpr size_t maxsaid = 200;       // bytes of a decoder's words passed on
 
 constexpr uint64_t saidpicture = 1;

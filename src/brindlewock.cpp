@@ -93,7 +93,7 @@ static void quiet(bool on)
 // (1.2.15) takes one name only, and knows no Wayland.
 static void screensonly()
 {
-	bool compat = SDL_Linked_Version()->patch >= 50;
+	bool compat = sdlcompat();
 	if (getenv("DISPLAY") || (compat && getenv("WAYLAND_DISPLAY")))
 		setenv("SDL_VIDEODRIVER", compat ? "x11,wayland" : "x11", 0);
 }

@@ -5,10 +5,6 @@
 #include "frame.h"
 #include <SDL_mixer.h>
 
-constexpr uint32_t startdelay = 500;  // ms between the play request and the music being heard
-constexpr int audiorate = 48000;      // Hz
-constexpr int audiochans = 2;         // stereo
-constexpr int audiochunk = 1024;      // samples per mixer chunk
 
 constexpr unsigned quitwait = 1;      // s that shutting SDL down may take before the process just ends
 
@@ -19,6 +15,13 @@ constexpr int exitmemory = 3;         // exit status: no memory for the heat fie
 extern const char *imf[1];            // the picture files, parallel to ims
 extern const char *musf;              // the music file
 extern Mix_Chunk *musa;               // the music; null when it could not be loaded
+
+// whether the SDL 1.2 runtime loaded is the one rebuilt on SDL 2 (it calls
+// itself 1.2.50 and up), not the classic library (1.2.15)
+inline bool sdlcompat()
+{
+	return SDL_Linked_Version()->patch >= 50;
+}
 
 // exit handler (on_exit): shuts SDL down, or ends the process with status
 // when that takes longer than quitwait or a signal comes

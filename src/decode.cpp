@@ -331,7 +331,6 @@ static bool pngrunsout(const bytes &file)
 // where it is transparent (alpha 0, or its colour key) and nowhere else: a
 // photo's own pure black is lifted to (1, 1, 1). The web page fits a
 // picture by the same rule and box.
-constexpr int fitw = 544, fith = 304; // the box: the show's own picture's size
 constexpr int fitsub = 4;             // bits of the filter's subpixel positions
 static bool fitown;                   // the picture is one's own: fit it
 

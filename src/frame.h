@@ -4,14 +4,9 @@
 // the screen, the clock and the blit around it, and keeps one framestate.
 #pragma once
 
+#include "config.h"
 #include <SDL.h>
 #include <cstdint>
-
-constexpr int scrw = 640;             // screen width in pixels
-constexpr int scrh = 480;             // screen height in pixels
-constexpr int scrbpp = 32;            // bits per pixel of the screen mode
-constexpr int32_t showlen = 75000;    // ms: the frame shown at this show time is the last
-constexpr uint32_t steplen = 40;      // ms of real time per fixed fire step
 
 extern SDL_Surface *s;                // the screen, 4-byte pixels without gaps between rows
 

@@ -105,6 +105,14 @@ static bool slurp(const char *file, bytes &out)
 	return ok;
 }
 
+std::string selfdir()
+{
+	char self[PATH_MAX];
+	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+	std::string dir = n > 0 ? std::string(self, n) : std::string();
+	return dir.substr(0, dir.rfind('/') + 1);
+}
+
 // where brindlewock-decode is: as set, else beside the running program,
 // else where the show's package puts it, seen from the running program's
 // folder (the capture's, in another folder of the same prefix)
@@ -112,11 +120,7 @@ static std::string decoderpath()
 {
 	if (decoder)
 		return decoder;
-	char self[PATH_MAX];
-	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-	std::string dir = n > 0 ? std::string(self, n) : std::string();
-	dir = dir.substr(0, dir.rfind('/') + 1);
-	std::string beside = dir + "brindlewock-decode";
+	std::string dir = selfdir(), beside = dir + "brindlewock-decode";
 #ifdef BRINDLEWOCK_DECODEREL
 	if (access(beside.c_str(), X_OK) != 0)
 		return dir + BRINDLEWOCK_DECODEREL;
@@ -178,8 +182,6 @@ static pid_t spawn(const std::vector<std::string> &args, int sock)
 // answer; then its body must keep coming, at least minrate bytes a second
 // after a grace of bodygrace ms, so that a large answer under load is
 // read to its end and one that trickles is still stopped.
-constexpr int64_t minrate = 4 << 20;  // bytes a second
-constexpr int64_t bodygrace = 5000;   // ms
 
 // What came back: what it holds, a picture's size, and the body, in
 // memory of its own (malloc's, which maps a large block without touching

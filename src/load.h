@@ -8,8 +8,8 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <cstdint>
+#include <string>
 
-constexpr int64_t maxwait = 15000;    // ms of real time the show waits for a decoder's answer to start
 
 // where brindlewock-decode is; null (the default): beside the running program
 extern const char *decoder;
@@ -20,6 +20,8 @@ extern bool ownpicture;
 // decoded, or before, and stopped it; 0 when none did
 extern int loadstopped;
 
+// the folder of the running program, with a '/' at its end; empty where it can't be read
+std::string selfdir();
 // the picture in file, in the screen's format (s->format) with black as its colour key; null when it can't be read, decoded or converted
 SDL_Surface *loadim(const char *file);
 // the music in file as a sample in the mixer's format; null when it can't be read or decoded, or no mixer is open

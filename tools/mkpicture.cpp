@@ -17,6 +17,7 @@
  * Everything is computed from fixed seeds: the same program writes the
  * same file.
  */
+#include "config.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -25,8 +26,8 @@
 
 #include <jpeglib.h> // after cstdio: it needs FILE and size_t
 
-constexpr int picw = 544;      // picture width; a multiple of the block size
-constexpr int pich = 304;      // picture height; leaves room below for the fire
+constexpr int picw = fitw;     // picture width, the place of one's own; a multiple of the block size
+constexpr int pich = fith;     // picture height; leaves room below for the fire
 constexpr int block = 8;       // JPEG block size: frames cover whole blocks
 constexpr int quality = 100;   // JPEG quality
 constexpr float floorlum = 28; // no channel maximum inside a frame stays below this

@@ -20,6 +20,7 @@
  * noise comes from a fixed-seed generator and the stream has a fixed
  * serial number, so the same program writes the same file.
  */
+#include "config.h"
 #include <vorbis/vorbisenc.h>
 
 #include <algorithm>
@@ -29,7 +30,7 @@
 #include <cstring>
 #include <vector>
 
-constexpr int rate = 48000;          // Hz
+constexpr int rate = audiorate;      // Hz: the show's own
 constexpr double filelen = 76;       // s of audio in the file
 constexpr double fadefrom = 73.2;    // s: the master fade-out starts
 constexpr double fadeto = 75;        // s: silence from here on

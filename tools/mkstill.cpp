@@ -123,7 +123,7 @@ int main(int argc, char **argv)
 	int cx = 0, cy = 0, cw = scrw, ch = scrh, ow = 0, oh = 0;
 	int i = 1;
 	if (argc == 2 && !strcmp(argv[1], "--runtime")) {
-		puts(SDL_Linked_Version()->patch >= 50 ? "compat" : "classic");
+		puts(sdlcompat() ? "compat" : "classic");
 		return 0;
 	}
 	for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {

@@ -28,7 +28,6 @@
 
 #define webexport(name) extern "C" __attribute__((export_name(#name)))
 
-constexpr int webmaxpic = 8192;       // pixels either way of the largest picture taken
 
 // the screen: 32 bits a pixel, 0x00RRGGBB in a little-endian word, so bytes
 // 0, 1 and 2 are blue, green and red, as on the usual native display
@@ -124,7 +123,7 @@ webexport(webpicture) uint8_t *webpicture(int w, int h)
 	picture.pixels = nullptr;
 	picture.w = picture.h = picture.pitch = 0;
 	picready = false;
-	if (w < 1 || h < 1 || w > webmaxpic || h > webmaxpic)
+	if (w < 1 || h < 1 || w > maxside || h > maxside)
 		return nullptr;
 	picture.pixels = malloc((size_t)w * h * 4);
 	if (!picture.pixels)

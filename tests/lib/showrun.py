@@ -19,7 +19,7 @@ BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), ".
 BIN = os.path.abspath(os.path.join(BUILDDIR, "brindlewock"))
 SPY = os.path.abspath(os.path.join(BUILDDIR, "tests", "libspy.so"))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
-COMPAT = "/usr/lib/x86_64-linux-gnu/sdl12-compat"
+COMPAT = os.environ["SDLCOMPATDIR"]  # the build says where
 
 
 def runtimes():

@@ -3,6 +3,7 @@
 // empty blit's destination where it was asked for, so these tests need the
 // classic one, and skip where the machine has only the other (Debian 13 on).
 #include "blit.h"
+#include "brindlewock.h"
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <random>
@@ -81,7 +82,7 @@ static testing::AssertionResult sameblit(SDL_Surface *src, SDL_Rect *srcrect, co
 // the classic runtime calls itself 1.2.15; the SDL-2-based one 1.2.50 and up;
 // BRINDLEWOCK_NOSKIP makes a skip a failure
 #define NEEDCLASSIC()                                                                              \
-	if (SDL_Linked_Version()->patch >= 50) {                                                   \
+	if (sdlcompat()) {                                                                         \
 		const char *why = "needs the classic SDL 1.2 runtime, which this machine lacks";     \
 		if (getenv("BRINDLEWOCK_NOSKIP"))                                                  \
 			FAIL() << why;                                                             \

@@ -1,6 +1,7 @@
 // The SDL 1.2 runtime this process calls: a run that is meant for the
 // SDL-2-based one must fail where that one is missing, not pass on the
 // classic library instead.
+#include "brindlewock.h"
 #include <SDL.h>
 #include <gtest/gtest.h>
 #include <cstdlib>
@@ -16,7 +17,7 @@ TEST(Runtime, IsTheOneTheRunIsMeantFor)
 	std::string want = env ? env : "";
 	Dl_info info;
 	ASSERT_TRUE(dladdr((void *)&SDL_CreateRGBSurface, &info) && info.dli_fname);
-	bool compat = SDL_Linked_Version()->patch >= 50;
+	bool compat = sdlcompat();
 	if (want == "compat")
 		EXPECT_TRUE(compat) << "SDL 1.2 comes from " << info.dli_fname << ", the classic runtime";
 	else if (want == "classic")
