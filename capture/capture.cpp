@@ -35,48 +35,12 @@
 #include <unistd.h>
 
 constexpr double capbarsecs = 0.1;    // s between progress bar updates
-constexpr int capbarw = 24;           // characters of the progress bar
-
-static const char *prog = "brindlewock-capture";
-std::vector<std::string> temps;
-static bool barshown;                 // the progress bar is on stderr's last line
 
 static volatile sig_atomic_t stopped; // a signal asked the capture to end
-
-static void removetemps()
-{
-	for (auto &t : temps)
-		unlink(t.c_str());
-}
 
 static void stop(int)
 {
 	stopped = 1;
-}
-
-[[noreturn]] void fail(int status, const char *fmt, ...)
-{
-	va_list ap;
-	va_start(ap, fmt);
-	fprintf(stderr, "%s%s: ", barshown ? "\n" : "", prog);
-	vfprintf(stderr, fmt, ap);
-	fputc('\n', stderr);
-	va_end(ap);
-	exit(status);
-}
-
-static void progress(int64_t k, int64_t frames, int32_t showtime, double secs)
-{
-	double fps = secs > 0 ? k / secs : 0;
-	double left = fps > 0 ? (frames - k) / fps : 0;
-	int fill = (int)(capbarw * k / frames);
-	char bar[capbarw + 1];
-	for (int i = 0; i < capbarw; i++)
-		bar[i] = i < fill ? '#' : '-';
-	bar[capbarw] = 0;
-	fprintf(stderr, "\r[%s] %lld/%lld frames  show %5.1f s  %5.1f fps  %3.0f s left ",
-		bar, (long long)k, (long long)frames, showtime / 1000.0, fps, left);
-	barshown = true;
 }
 
 // start-up: the output's files claimed, then the show's own steps, on SDL's

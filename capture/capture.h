@@ -3,7 +3,8 @@
 // the show would draw with its clock reading k * 1000 / fps ms; the frames go
 // through the show's own frame code, fixed steps and catch-up included.
 //
-// frames.cpp: the clock and the screen's pixels, over memory; options.cpp:
+// frames.cpp: the clock and the screen's pixels, over memory; say.cpp: its
+// messages, progress bar and temporary files; options.cpp:
 // the command line and where the files are; encode.cpp: the video and audio
 // files, written through FFmpeg; capture.cpp: start-up and the frame loop.
 #pragma once
@@ -43,11 +44,15 @@ int32_t capframe(int64_t k, int fps, framestate &f);
 // below dw and y below dh, is src's byte (x * num / den, y * num / den)
 void capplane(const uint8_t *src, int srcpitch, uint8_t *dst, int dstpitch, int dw, int dh, int num, int den);
 
-// capture.cpp
+// say.cpp
 
 extern std::vector<std::string> temps; // files written so far, removed on failure
+// removes the files in temps (an exit handler)
+void removetemps();
 // prints "brindlewock-capture: " and the message on stderr, and exits with status
 [[noreturn]] void fail(int status, const char *fmt, ...);
+// draws the progress bar on stderr: frame k of frames, at showtime, secs after the start
+void progress(int64_t k, int64_t frames, int32_t showtime, double secs);
 
 // options.cpp
 
