@@ -215,6 +215,48 @@ def music(cwd, seconds=3.0, left=1000.0, right=500.0, name="musa.ogg"):
     os.unlink(wav)
 
 
+def exif(path, o):
+    """Puts an EXIF segment holding orientation o right after a JPEG's start,
+    where a camera writes it."""
+    tiff = b"MM\0*\0\0\0\x08\0\x01" + struct.pack(">HHIHH", 0x0112, 3, 1, o, 0) + bytes(4)
+    seg = b"Exif\0\0" + tiff
+    with open(path, "rb") as f:
+        data = f.read()
+    with open(path, "wb") as f:
+        f.write(data[:2] + b"\xff\xe1" + struct.pack(">H", len(seg) + 2) + seg + data[2:])
+
+
+def photos(d):
+    """The photos people have, made in d from one upright picture of 1200 x
+    800 with a red block in its top left quarter and a green one in its
+    top right: stored turned or mirrored as each EXIF orientation 1 to 8
+    says, as HEIC, AVIF and a CMYK JPEG; and a panorama of 8000 x 300 marked
+    alike. Each as (name, the size it is fitted to, w x h); shown upright,
+    red lands top left and green top right."""
+    def marked(w, h, out, *conv):
+        subprocess.run(["convert", "-size", "%dx%d" % (w, h), "xc:#808080",
+                        "-fill", "#e01010", "-draw", "rectangle 0,0 %d,%d" % (w // 4 - 1, h // 4 - 1),
+                        "-fill", "#10e010", "-draw", "rectangle %d,0 %d,%d" % (w - w // 4, w - 1, h // 4 - 1),
+                        *conv, "-quality", "95", out], cwd=d, check=True)
+    made = []
+    # how each orientation stores the upright picture
+    for o, turn in enumerate(([], ["-flop"], ["-rotate", "180"], ["-flip"], ["-transpose"], ["-rotate", "-90"],
+                              ["-transverse"], ["-rotate", "90"]), 1):
+        marked(1200, 800, "IMG_%d.jpg" % o, *turn)
+        exif(os.path.join(d, "IMG_%d.jpg" % o), o)
+        made.append(("IMG_%d.jpg" % o, (456, 304)))
+    marked(1200, 800, "PNG24:marked.png")
+    for name, make in (("IMG_9.heic", ["heif-enc", "-q", "90"]), ("IMG_10.avif", ["heif-enc", "-A", "-q", "90"]),
+                       ("cmyk.jpg", ["convert", "-colorspace", "CMYK", "-quality", "95"])):
+        subprocess.run([make[0], os.path.join(d, "marked.png"), *make[1:],
+                        *(["-o"] if make[0] == "heif-enc" else []), os.path.join(d, name)],
+                       check=True, capture_output=True)
+        made.append((name, (456, 304)))
+    os.unlink(os.path.join(d, "marked.png"))
+    marked(8000, 300, "pano.jpg")
+    return made + [("pano.jpg", (544, 20))]
+
+
 @contextlib.contextmanager
 def workdir():
     d = tempfile.mkdtemp(prefix="brindlewock-")
