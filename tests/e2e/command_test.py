@@ -15,27 +15,6 @@ CMAKE = os.environ.get("CMAKE", "cmake")
 SPEED = 100   # a whole show in under a second
 
 
-def unread(d):
-    """Files of one's own in d that can't be read: a HEIC cut short, a
-    panorama a pixel wider than the largest side, and a song that is words."""
-    subprocess.run(["convert", "-size", "64x48", "gradient:red-blue", "PNG24:p.png"], cwd=d, check=True)
-    subprocess.run(["heif-enc", "-q", "50", "p.png", "-o", "IMG_1.heic"], cwd=d, check=True, capture_output=True)
-    os.truncate(os.path.join(d, "IMG_1.heic"), os.path.getsize(os.path.join(d, "IMG_1.heic")) // 2)
-    subprocess.run(["convert", "-size", "8193x300", "xc:#808080", os.path.join(d, "wide.jpg")], check=True)
-    with open(os.path.join(d, "song.mp3"), "w") as f:
-        f.write("not a song, though named as one\n" * 20)
-
-
-# every kind read, as the words say them
-PHOTOKINDS = "JPEG, PNG, GIF, WebP, HEIC, AVIF, TIFF, BMP"
-SONGKINDS = r"MP3, AAC \(M4A\), Opus, Vorbis, FLAC, WAV, AIFF"
-# (arguments, the line's words after the program's name) for unread()'s files
-UNREAD = [(["IMG_1.heic"], r"IMG_1\.heic: can't be read as a picture \([^\n]+\); kinds read: " + PHOTOKINDS),
-          (["wide.jpg"], r"wide\.jpg: can't be read as a picture \(8193 x 300 pixels, larger than 8192 on a side\); "
-                         r"kinds read: " + PHOTOKINDS),
-          (["p.png", "song.mp3"], r"song\.mp3: can't be read as music \([^\n]+\); kinds read: " + SONGKINDS)]
-
-
 class Command(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -131,8 +110,8 @@ class Command(unittest.TestCase):
         # a HEIC cut short, a panorama a pixel over the largest side, and a
         # song that is not one: one line, before the show's first frame
         with sr.workdir() as d:
-            unread(d)
-            for args, words in UNREAD:
+            sr.unread(d)
+            for args, words in sr.UNREAD:
                 with self.subTest(args=args), sr.workdir() as run:
                     log = os.path.join(run, "calls.log")
                     rc, out, err = sr.finish(self.start(d, args, log, XDG_RUNTIME_DIR=run), timeout=60)
