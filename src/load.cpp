@@ -357,12 +357,18 @@ static reply sandboxed(const bytes &file, const std::vector<std::string> &args, 
 		raise(stopped);
 	} else if (r.what == saidfailed) {
 		// SDL's own formatting knows no precision; and the words come from
-		// the decoder, so what is not printable goes as '?', one line
+		// the decoder, so what is not printable goes as '?', one line. The
+		// classic runtime keeps at most 127 bytes of each string it is
+		// given, so the words go in pieces of that.
 		std::string why((const char *)r.body, r.len);
 		for (char &c : why)
 			if ((unsigned char)c < ' ' || (unsigned char)c > '~')
 				c = '?';
-		SDL_SetError(why == saidnomemory ? "its decoder %s" : "%s", why.c_str());
+		constexpr size_t piece = 127;
+		static_assert(maxsaid <= 2 * piece, "the decoder's words in two pieces");
+		std::string rest = why.size() > piece ? why.substr(piece) : "";
+		why.resize(std::min(why.size(), piece));
+		SDL_SetError(why == saidnomemory ? "its decoder %s" : "%s%s", why.c_str(), rest.c_str());
 		free(r.body);
 		r = reply();
 	} else if (wrong) {

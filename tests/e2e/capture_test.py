@@ -316,6 +316,66 @@ class Capture(unittest.TestCase):
                 self.assertGreater(v(*photo[2]), 180, "no red in the top left corner")
                 self.assertLess(max(u(*photo[3]), v(*photo[3])), 100, "no green in the top right corner")
 
+    def test_photos_people_have_are_shown_upright(self):
+        # at 27 s, each photo fitted into its place (centred, its top near
+        # row 20): red an eighth into it from its top left corner, green
+        # from its top right, told apart by their chroma in the 4:4:4 planes
+        sr.music(self.d, seconds=1)
+
+        def one(photo):
+            name, _ = photo
+            p = capture(self.d, "--picture", name, "--fps", "1", "--scale", "1", "--until", "27000",
+                        "--raw", name + ".y4m", timeout=120)
+            self.assertEqual(p[0::2], (0, b""))
+            last = bytes(y4m(os.path.join(self.d, name + ".y4m"))[1][-1])
+            for f in (name + ".y4m", name + ".wav"):
+                os.unlink(os.path.join(self.d, f))
+            return last
+        photos = sr.photos(self.d)
+        for (name, (w, h)), last in zip(photos, each(one, photos)):
+            with self.subTest(photo=name):
+                at = lambda c, x: last[c * 640 * 480 + (20 + h // 8) * 640 + (640 - w) // 2 + x]
+                red, green = (at(1, w // 8), at(2, w // 8)), (at(1, w - w // 8), at(2, w - w // 8))
+                self.assertTrue(red[1] > 180 and max(green) < 100, (red, green))
+
+    def test_own_files_that_cant_be_read_are_named_with_the_kinds_read(self):
+        # the command's files, before anything is encoded, nothing written
+        sr.unread(self.d)
+        before = self.files()
+        runs = [("picture", "IMG_1.heic", ["--picture", "IMG_1.heic"]),
+                ("picture", "wide.jpg", ["--picture", "wide.jpg"]),
+                ("music", "song.mp3", ["--picture", "p.png", "--music", "song.mp3"])]
+        for (kind, name, _), (args, words), got in zip(runs, sr.UNREAD, each(
+                lambda r: capture(self.d, *r[2], "--until", "1000", "out.mp4"), runs)):
+            with self.subTest(name=name):
+                self.assertEqual(got[:2], (1, b""))
+                self.assertRegex(got[2].decode(), r'\Abrindlewock-capture: can\'t load the %s "%s": %s\n\Z'
+                                 % (kind, re.escape(name), words.split(": ", 1)[1]))
+        self.assertEqual(self.files(), before)
+
+    def test_a_long_song_costs_no_more_memory_than_a_short_one(self):
+        # 3 minutes of an 8 kbit/s MP3, and 2 hours as 40 of it one after
+        # another; a capture holds the file whole while it sends it, and then
+        # at most 80 s of samples, as its decoder makes them: peak memory of
+        # the capture and its decoder (the children it waits for)
+        sr.picture(self.d)
+        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                        "sine=frequency=440:duration=180:sample_rate=8000", "-c:a", "libmp3lame", "-b:a", "8k",
+                        "-write_xing", "0", "-id3v2_version", "0", "short.mp3"], cwd=self.d, check=True)
+        Path(self.d, "long.mp3").write_bytes(Path(self.d, "short.mp3").read_bytes() * 40)
+
+        def peak(song):
+            p = start(self.d, "--music", song, "--until", "0", "--raw", song + ".y4m")
+            with p.stdout, p.stderr:
+                err = p.stderr.read() + p.stdout.read()
+            _, status, usage = os.wait4(p.pid, 0)
+            p.returncode = os.waitstatus_to_exitcode(status)
+            self.assertEqual((p.returncode, err), (0, b""))
+            return usage.ru_maxrss
+        short, long = peak("short.mp3"), peak("long.mp3")
+        self.assertLessEqual(long, short + (os.path.getsize(os.path.join(self.d, "long.mp3")) >> 10) + 4096,
+                             "KiB at most, the 2-hour song's over the 3-minute one's")
+
     def test_held_before_renaming_it_keeps_or_replaces_whole_files(self):
         # held, its files complete, before it renames them, while another
         # capture to the same name finishes beside it (each writes its own),

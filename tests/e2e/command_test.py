@@ -98,6 +98,33 @@ class Command(unittest.TestCase):
                     self.assertIn("BRINDLEWOCK_OWNPICTURE " + ("1" if args else "unset"), sr.calls(log))
                     self.assertEqual(os.listdir(run), ["calls.log"], "the private folder is left")
 
+    def test_photos_people_have_are_shown_upright(self):
+        # each fitted, its red corner top left and its green one top right
+        # in the pixels the show is handed
+        with sr.workdir() as d:
+            for name, size in sr.photos(d):
+                with self.subTest(photo=name), sr.workdir() as run:
+                    log = os.path.join(run, "calls.log")
+                    self.assertEqual(sr.finish(self.start(d, [name], log, XDG_RUNTIME_DIR=run), timeout=60),
+                                     (0, b"", b""))
+                    corners = [l.split()[2:] for l in sr.calls(log) if l.startswith("picture corners ")]
+                    self.assertEqual((self.loaded(log)[0], len(corners)), ("%dx%d" % size, 1))
+                    (r, g, _), (r2, g2, _) = (bytes.fromhex(c) for c in corners[0])
+                    self.assertTrue(r > 0xc0 and g < 0x40 and g2 > 0xc0 and r2 < 0x40, corners)
+
+    def test_own_files_that_cant_be_read_are_named_with_the_kinds_read(self):
+        # a HEIC cut short, a panorama a pixel over the largest side, and a
+        # song that is not one: one line, before the show's first frame
+        with sr.workdir() as d:
+            sr.unread(d)
+            for args, words in sr.UNREAD:
+                with self.subTest(args=args), sr.workdir() as run:
+                    log = os.path.join(run, "calls.log")
+                    rc, out, err = sr.finish(self.start(d, args, log, XDG_RUNTIME_DIR=run), timeout=60)
+                    self.assertEqual((rc, out, os.listdir(run)), (2, b"", ["calls.log"]), err)
+                    self.assertRegex(err.decode(), r"\Abrindlewock: %s\n\Z" % words)
+                    self.assertNotIn("SDL_Flip screen", sr.calls(log))
+
     def test_refusals_say_why_in_one_line(self):
         # (arguments, variables, words of the one line), none starting the
         # show; each name holds pattern characters that match another file

@@ -10,8 +10,9 @@ no process of the decoder's is left. The capture says in words what the
 decoder did. A FIFO in the picture's place ends the show the same way, and
 a user's lower memory limit is taken. While a decoder runs, it holds
 nothing of the show's (memory, variables, descriptors, session, folder),
-every thread of it is confined, its limits are set, and Ctrl-C or SIGTERM
-end the show with 0 and the capture as interrupted, at once."""
+every thread of it is confined (libde265's worker too, as a HEIC
+decodes), its limits are set, and Ctrl-C or SIGTERM end the show with 0
+and the capture as interrupted, at once."""
 import concurrent.futures
 import fcntl
 import os
@@ -296,6 +297,31 @@ class Sandbox(unittest.TestCase):
                     if p.poll() is None:
                         os.killpg(p.pid, signal.SIGKILL)
                         p.communicate()
+
+    def test_every_thread_of_a_heics_decoder_is_confined(self):
+        # libde265 starts a worker thread as libheif decodes a HEIC of one's
+        # own, after the filter is in place: held there by the hostile
+        # library, the decoder is looked at once the thread is there
+        with sr.workdir() as d:
+            sr.music(d, seconds=1)
+            subprocess.run(["convert", "-size", "64x48", "gradient:red-blue", "PNG24:p.png"], cwd=d, check=True)
+            subprocess.run(["heif-enc", "-q", "50", "p.png", "-o", "IMG.heic"], cwd=d, check=True,
+                           capture_output=True)
+            p = subprocess.Popen([CAPTURE, "--picture", "IMG.heic", "--until", "0", "out.mp4"], cwd=d,
+                                 env=sr.env(SDL_VIDEODRIVER=None, SDL_AUDIODRIVER=None,
+                                            LD_PRELOAD=hostile(d, "picture", "worker")),
+                                 start_new_session=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            try:
+                pid = sr.until("a decoder running", lambda: decoders(p.pid, "picture"), p, timeout=30)[0]
+                seccomp = sr.until("libde265's worker thread", lambda: (lambda s: len(s) > 1 and s)(view(pid)[3]), p)
+                self.assertEqual(set(seccomp), {"2"}, seccomp)
+                os.killpg(p.pid, signal.SIGINT)
+                self.assertEqual(sr.finish(p, timeout=30), (1, b"", b"brindlewock-capture: interrupted; nothing written\n"))
+                self.assertEqual(leftover(d), [])
+            finally:
+                if p.poll() is None:
+                    os.killpg(p.pid, signal.SIGKILL)
+                    p.communicate()
 
 
     def test_the_largest_picture_under_load_and_a_start_stopped_at_once(self):

@@ -34,6 +34,8 @@
 //   picture    answers a well-formed 2 x 2 picture (to a request for music)
 //   trickle    answers a 64 x 64 picture (or samples), a byte every 50 ms
 //   early      answers that it failed before it reads the file, and waits
+//   worker     waits for ever inside libheif's decoding of a HEIC, once
+//              libde265 has started its worker threads
 // Otherwise it only passes the calls on.
 #include "answer.h"
 #include <SDL.h>
@@ -341,4 +343,13 @@ extern "C" int avformat_open_input(void **ctx, const char *url, void *fmt, void 
 	if (refused)
 		return -22;
 	return next<int (*)(void **, const char *, void *, void **)>("avformat_open_input")(ctx, url, fmt, opts);
+}
+
+// libde265's, as libheif starts its decoder for a HEIC
+extern "C" int de265_start_worker_threads(void *ctx, int n)
+{
+	int r = next<int (*)(void *, int)>("de265_start_worker_threads")(ctx, n);
+	if (is("worker"))
+		forever();
+	return r;
 }

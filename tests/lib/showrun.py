@@ -215,6 +215,70 @@ def music(cwd, seconds=3.0, left=1000.0, right=500.0, name="musa.ogg"):
     os.unlink(wav)
 
 
+def exif(path, o):
+    """Puts an EXIF segment holding orientation o right after a JPEG's start,
+    where a camera writes it."""
+    tiff = b"MM\0*\0\0\0\x08\0\x01" + struct.pack(">HHIHH", 0x0112, 3, 1, o, 0) + bytes(4)
+    seg = b"Exif\0\0" + tiff
+    with open(path, "rb") as f:
+        data = f.read()
+    with open(path, "wb") as f:
+        f.write(data[:2] + b"\xff\xe1" + struct.pack(">H", len(seg) + 2) + seg + data[2:])
+
+
+def photos(d):
+    """The photos people have, made in d from one upright picture of 1200 x
+    800 with a red block in its top left quarter and a green one in its
+    top right: stored turned or mirrored as each EXIF orientation 1 to 8
+    says, as HEIC, AVIF and a CMYK JPEG; and a panorama of 8000 x 300 marked
+    alike. Each as (name, the size it is fitted to, w x h); shown upright,
+    red lands top left and green top right."""
+    def marked(w, h, out, *conv):
+        subprocess.run(["convert", "-size", "%dx%d" % (w, h), "xc:#808080",
+                        "-fill", "#e01010", "-draw", "rectangle 0,0 %d,%d" % (w // 4 - 1, h // 4 - 1),
+                        "-fill", "#10e010", "-draw", "rectangle %d,0 %d,%d" % (w - w // 4, w - 1, h // 4 - 1),
+                        *conv, "-quality", "95", out], cwd=d, check=True)
+    made = []
+    # how each orientation stores the upright picture
+    for o, turn in enumerate(([], ["-flop"], ["-rotate", "180"], ["-flip"], ["-transpose"], ["-rotate", "-90"],
+                              ["-transverse"], ["-rotate", "90"]), 1):
+        marked(1200, 800, "IMG_%d.jpg" % o, *turn)
+        exif(os.path.join(d, "IMG_%d.jpg" % o), o)
+        made.append(("IMG_%d.jpg" % o, (456, 304)))
+    marked(1200, 800, "PNG24:marked.png")
+    for name, make in (("IMG_9.heic", ["heif-enc", "-q", "90"]), ("IMG_10.avif", ["heif-enc", "-A", "-q", "90"]),
+                       ("cmyk.jpg", ["convert", "-colorspace", "CMYK", "-quality", "95"])):
+        subprocess.run([make[0], os.path.join(d, "marked.png"), *make[1:],
+                        *(["-o"] if make[0] == "heif-enc" else []), os.path.join(d, name)],
+                       check=True, capture_output=True)
+        made.append((name, (456, 304)))
+    os.unlink(os.path.join(d, "marked.png"))
+    marked(8000, 300, "pano.jpg")
+    return made + [("pano.jpg", (544, 20))]
+
+
+def unread(d):
+    """Files of one's own in d that can't be read: a HEIC cut short, a
+    panorama a pixel wider than the largest side, and a song that is words."""
+    subprocess.run(["convert", "-size", "64x48", "gradient:red-blue", "PNG24:p.png"], cwd=d, check=True)
+    subprocess.run(["heif-enc", "-q", "50", "p.png", "-o", "IMG_1.heic"], cwd=d, check=True, capture_output=True)
+    os.truncate(os.path.join(d, "IMG_1.heic"), os.path.getsize(os.path.join(d, "IMG_1.heic")) // 2)
+    subprocess.run(["convert", "-size", "8193x300", "xc:#808080", os.path.join(d, "wide.jpg")], check=True)
+    with open(os.path.join(d, "song.mp3"), "w") as f:
+        f.write("not a song, though named as one\n" * 20)
+
+
+# every kind read, as the words say them
+PHOTOKINDS = "JPEG, PNG, GIF, WebP, HEIC, AVIF, TIFF, BMP"
+SONGKINDS = r"MP3, AAC \(M4A\), Opus, Vorbis, FLAC, WAV, AIFF"
+# (the command's arguments, the words of its line after the program's name)
+# for unread()'s files
+UNREAD = [(["IMG_1.heic"], r"IMG_1\.heic: can't be read as a picture \([^\n]+\); kinds read: " + PHOTOKINDS),
+          (["wide.jpg"], r"wide\.jpg: can't be read as a picture \(8193 x 300 pixels, larger than 8192 on a side\); "
+                         r"kinds read: " + PHOTOKINDS),
+          (["p.png", "song.mp3"], r"song\.mp3: can't be read as music \([^\n]+\); kinds read: " + SONGKINDS)]
+
+
 @contextlib.contextmanager
 def workdir():
     d = tempfile.mkdtemp(prefix="brindlewock-")

@@ -1,6 +1,7 @@
 // A library preloaded into the show by the tests: it logs the SDL calls that
 // the show itself makes, with their arguments, to the file named by
-// SPY_LOG, and fails the heat field's allocation when SPY_NOFIELD is set.
+// SPY_LOG, with the colours of the top corners of a picture handed to it
+// as pixels, and fails the heat field's allocation when SPY_NOFIELD is set.
 // Calls that SDL's own libraries make to each other are not logged, nor
 // those of the show's decoder processes, which may open no file. With
 // SPY_HOLD set, the show stops in srand, before SDL is started, until the
@@ -203,6 +204,14 @@ SDL_Surface *SDL_CreateRGBSurfaceFrom(void *px, int w, int h, int bpp, int pitch
 	if (fromshow(RET)) {
 		loaded = p;
 		say("SDL_CreateRGBSurfaceFrom %d %d %d -> %s", w, h, bpp, p ? "picture" : "null");
+		// the colours of its top corners, left and right, which tell
+		// which way round it is
+		if (p && bpp == 32 && w > 0 && h > 0) {
+			Uint8 c[2][3];
+			for (int i = 0; i < 2; i++)
+				SDL_GetRGB(((Uint32 *)px)[i * (w - 1)], p->format, &c[i][0], &c[i][1], &c[i][2]);
+			say("picture corners %02x%02x%02x %02x%02x%02x", c[0][0], c[0][1], c[0][2], c[1][0], c[1][1], c[1][2]);
+		}
 	}
 	return p;
 }
