@@ -520,6 +520,7 @@ int main(int argc, char **argv)
 			screenmasks[i] = (Uint32)strtoul(argv[3 + i], nullptr, 0);
 		fitown = argc == 7;
 		IMG_Init(IMG_INIT_JPG | IMG_INIT_PNG | IMG_INIT_TIF | IMG_INIT_WEBP);
+		photostart();
 	} else if (!musopen(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]))) {
 		failed("the show's sound format can't be had");
 	}

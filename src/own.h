@@ -22,6 +22,10 @@ constexpr const char *songkinds = "MP3, AAC (M4A), Opus, Vorbis, FLAC, WAV, AIFF
 // is none of them (another reader may know it).
 SDL_Surface *photo(const bytes &file, int fitw, int fith, int &w, int &h, std::string &why);
 
+// starts the photo readers' libraries, as far as they can be started before
+// the file is read: libheif's codec plugins are loaded from their folder
+void photostart();
+
 // the size a picture of w x h is fitted to in a box of fitw x fith: scaled
 // down to it, keeping its shape, where it is larger either way
 void fitsize(int w, int h, int fitw, int fith, int &nw, int &nh);

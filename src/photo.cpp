@@ -222,6 +222,14 @@ uint32_t be32(const uint8_t *p)
 
 } // namespace
 
+void photostart()
+{
+	// libheif 1.16 and later load their codecs as plugins from a folder,
+	// which the filter would not let them open once it is on
+	heif_init(nullptr);
+}
+
+
 void fitsize(int w, int h, int fitw, int fith, int &nw, int &nh)
 {
 	nw = w;
