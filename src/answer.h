@@ -19,6 +19,7 @@
 
 constexpr int decodefd = 3;           // the socket, the decoder's one descriptor beside /dev/null on 0 to 2
 constexpr int64_t maxfile = 64 << 20; // bytes: a larger file is not read
+constexpr int maxside = 8192;         // pixels: the long side of the largest picture taken, the page's too
 constexpr int64_t maxmem = 1 << 30;   // bytes of address space a decoder may add to what it starts with
 constexpr int maxcpu = 4;             // s of CPU time a decoder may use
 constexpr size_t maxsaid = 200;       // bytes of a decoder's words passed on

@@ -12,11 +12,14 @@
  *   webstill(ms)       the still at show time ms, going on along the still
  *                      schedule from the last still of this show
  *   webpresent()       the screen as RGBA bytes, for the page's canvas
+ *   webmaxside()       the long side of the largest picture, as the native
+ *   webmaxfile()       decoders take it, and the largest file, in bytes
  *
  * The module is a WASI reactor whose _initialize the page calls first, and it
  * imports nothing: the clock, the events, the sound and the
  * decoding of the two files are the page's (brindlewock.js).
  */
+#include "answer.h"
 #include "frame.h"
 #include "blit.h"
 #include "fire.h"
@@ -28,7 +31,6 @@
 
 #define webexport(name) extern "C" __attribute__((export_name(#name)))
 
-constexpr int webmaxpic = 8192;       // pixels either way of the largest picture taken
 
 // the screen: 32 bits a pixel, 0x00RRGGBB in a little-endian word, so bytes
 // 0, 1 and 2 are blue, green and red, as on the usual native display
@@ -124,7 +126,7 @@ webexport(webpicture) uint8_t *webpicture(int w, int h)
 	picture.pixels = nullptr;
 	picture.w = picture.h = picture.pitch = 0;
 	picready = false;
-	if (w < 1 || h < 1 || w > webmaxpic || h > webmaxpic)
+	if (w < 1 || h < 1 || w > maxside || h > maxside)
 		return nullptr;
 	picture.pixels = malloc((size_t)w * h * 4);
 	if (!picture.pixels)
@@ -190,6 +192,17 @@ webexport(webover) bool webover(int32_t elapsed)
 webexport(webstill) void webstill(int32_t ms)
 {
 	stillnext = still(stillnext, ms, f);
+}
+
+// the native decoders' limits, which the page holds a viewer's files to
+webexport(webmaxside) int32_t webmaxside()
+{
+	return maxside;
+}
+
+webexport(webmaxfile) int32_t webmaxfile()
+{
+	return (int32_t)maxfile;
 }
 
 // the screen as 640 x 480 RGBA pixels, opaque, row after row
