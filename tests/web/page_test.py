@@ -324,15 +324,41 @@ class Everyday:
                 ("fullscreen left", unfull)]
         b.open(PAGE)
         b.state("ready")
+        # what each show's music gives, heard beside the speakers
+        b.js("""(() => {
+            window.taps = [];
+            const make = AudioContext.prototype.createBufferSource;
+            AudioContext.prototype.createBufferSource = function () {
+                const voice = make.call(this), tap = this.createAnalyser(), mute = this.createGain();
+                mute.gain.value = 0;
+                voice.connect(tap);
+                tap.connect(mute).connect(this.destination);
+                taps.push(tap);
+                return voice;
+            };
+            window.loudest = () => {
+                const tap = taps[taps.length - 1], d = new Float32Array(tap.fftSize);
+                tap.getFloatTimeDomainData(d);
+                return Math.max(...d.map(Math.abs));
+            };
+            return true;
+        })()""")
         for (way, stop), button in zip(ways, ("#play", "#again", "#again")):
             with self.subTest(way=way):
                 b.click(button)
                 b.state("running")
+                if self.sounds:
+                    b.until("brindlewock.sound === 'started' && loudest() > 0.01", "the music heard")
                 self.assertIn("has begun", b.js("document.getElementById('announce').textContent"))
                 self.assertFalse(shown(b, "#stop"), "Stop shown before the mouse moved")
                 stop()
                 b.state("ended")
                 self.assertLess(b.js("brindlewock.elapsed"), SHOWLEN)
+                if self.sounds:
+                    # silent once the tap's window has gone by since the end
+                    b.js("window.endedat = taps[taps.length - 1].context.currentTime")
+                    b.until("taps[taps.length - 1].context.currentTime > endedat + 0.2", "0.2 s after the end")
+                    self.assertEqual(b.js("loudest()"), 0, "music after the end")
                 # the start screen's choices, Play again for Play, the end announced
                 self.assertEqual(b.js("""[...document.querySelectorAll('#menu button')].filter(e =>
                     e.getClientRects().length && !e.disabled).map(e => e.id).join(' ') + ': '
@@ -394,6 +420,7 @@ class Everyday:
 
 
 class Page(Everyday, unittest.TestCase):
+    sounds = True  # headless Chromium plays sound
     @classmethod
     def setUpClass(cls):
         cls.browser = chromium.Chromium(downloads=True)
@@ -502,6 +529,15 @@ class Page(Everyday, unittest.TestCase):
         server = chromium.Server(webrun.WEB)
         self.addCleanup(server.close)
         b = self.browser
+        # every report of the files' progress, as the status and the bar show it
+        script = b.page("Page.addScriptToEvaluateOnNewDocument", source="""
+            window.reports = [];
+            addEventListener('DOMContentLoaded', () => {
+                const status = document.getElementById('status'), bar = document.getElementById('progress');
+                new MutationObserver(() => reports.push([status.textContent, bar.value])).observe(document.body,
+                    { subtree: true, childList: true, characterData: true, attributes: true });
+            });""")["identifier"]
+        self.addCleanup(b.page, "Page.removeScriptToEvaluateOnNewDocument", identifier=script)
         b.open(server.url + "index.html")
         b.state("ready")
         for button in ("#play", "#again"):
@@ -520,6 +556,13 @@ class Page(Everyday, unittest.TestCase):
                    for f in ("brindlewock.wasm", "galleri.jpg", "musa.ogg"))
         b.until("brindlewock.loaded.got === %d" % size, "the files' last byte")
         self.assertEqual(b.js("brindlewock.loaded"), {"got": size, "total": size})
+        # each file's last report is its whole size
+        reports = b.js("reports")
+        for name in ("brindlewock.wasm", "galleri.jpg", "musa.ogg"):
+            with self.subTest(progress=name):
+                kb = round(os.path.getsize(os.path.join(webrun.WEB, name)) / 1024)
+                last = [r for r in reports if r[0].startswith("Loading %s:" % name)][-1]
+                self.assertEqual(last, ["Loading %s: %d of %d KB" % (name, kb, kb), 1])
 
     def test_single_file_over_a_slow_line(self):
         server = chromium.Server(webrun.WEB)
