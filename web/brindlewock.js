@@ -27,8 +27,23 @@
 	const reportage = 1000;           // ms: the oldest report of the audio device's taken
 	const audiogiveup = 3000;         // ms without a running audio device before the viewer is told
 	const stillstep = 40;             // ms between the still schedule's frames
-	const maxpic = 8192;              // pixels either way of the largest picture decoded
 	const boxw = 544, boxh = 304;     // the box a viewer's picture is fitted into
+	const stripbytes = 16 << 20;      // bytes of a viewer's picture's rows read at a time to be fitted
+	const picturekinds = 'JPEG, PNG, GIF, BMP, WebP, AVIF or HEIC, as far as this browser decodes them';
+	const musickinds = 'MP3, AAC (M4A), Opus, Vorbis, FLAC and WAV, as far as this browser decodes them';
+	const musickeep = 77;             // s of a viewer's song decoded: the show's 75 and a little more
+	const readstep = 1 << 20;         // bytes of a song read at a time while its frames are walked
+	const mp3search = 65536;          // bytes searched for an MP3 frame past a tag or damage
+	const maxmoov = 64 << 20;         // bytes of the largest MP4 index ('moov') read
+	// an MP3 frame's bit rate in kbit/s by its index: MPEG-1 layers I, II
+	// and III, then MPEG-2 and 2.5 layer I, and layers II and III
+	const mp3rates = [
+		[32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448],
+		[32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384],
+		[32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320],
+		[32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256],
+		[8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160],
+	];
 	const savefps = 30;               // frames a second of a saved video
 	const revokeafter = 60000;        // ms a saved video's address is kept for the browser to save it
 
@@ -44,6 +59,7 @@
 
 	let wasmmodule;                   // the module, compiled
 	let wasm;                         // the exports of the page's instance of it
+	let limits;                       // the largest picture's long side and file's bytes, the module's
 	let image;                        // the screen's RGBA bytes in the module's memory, as an ImageData
 	let music = null;                 // the music the next show plays; null without it
 	let musicname = '';               // its file's name; '' for the default music
@@ -134,6 +150,7 @@
 	async function loadmodule() {
 		wasmmodule = await WebAssembly.compile(await load('brindlewock.wasm', loading));
 		wasm = await instance();
+		limits = { side: wasm.webmaxside(), file: wasm.webmaxfile() };
 	}
 
 	// The fitting rule for a picture of the viewer's own, the native
@@ -148,44 +165,306 @@
 		return { w: Math.max(1, Math.round(w * s)), h: Math.max(1, Math.round(h * s)) };
 	}
 
-	// A picture's pixels as decoded, without colour management, as RGBA
-	// bytes; throws with the name for one that can't be decoded. A viewer's
-	// own picture is fitted, scaled by the browser's own high-quality
-	// resampling, and made ready for the show's colour key: where its alpha
-	// is 0 it is black, which the show leaves out, and a black pixel of its
-	// own becomes (1, 1, 1), so that a photo's black is drawn rather than
-	// punching a hole. The default picture is taken as it is, byte for byte
-	// the native show's.
-	async function decodepicture(blob, name, own) {
-		// a viewer's picture with its alpha premultiplied, as the canvas
-		// keeps it anyway: Firefox 153 loses the alpha of one taken without
-		// and then scaled
-		const raw = own ? { colorSpaceConversion: 'none' } : { colorSpaceConversion: 'none', premultiplyAlpha: 'none' };
+	// What a picture's header says, read before anything decodes it: its
+	// kind, its size as stored, and its EXIF orientation (1 to 8) with the
+	// place of that number in the file; a file of no kind the page reads,
+	// or one whose header runs short, throws in words. Every field is the
+	// file's own, so every offset is checked against its length.
+	function pictureheader(b) {
+		const n = b.length;
+		const u16 = (at, le) => at + 2 <= n ? (le ? b[at] | b[at + 1] << 8 : b[at] << 8 | b[at + 1]) : -1;
+		const u32 = (at, le) => at + 4 <= n ? (le ? (b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24) >>> 0
+			: (b[at] << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]) >>> 0) : -1;
+		const text = (at, len) => at + len <= n ? String.fromCharCode(...b.subarray(at, at + len)) : '';
+		const head = { kind: '', w: 0, h: 0, orientation: 1, orientat: -1 };
+		// the orientation in a TIFF structure (EXIF's) from start to end
+		const exif = (start, end) => {
+			const le = text(start, 2) === 'II';
+			if (!le && text(start, 2) !== 'MM')
+				return;
+			const ifd = start + u32(start + 4, le);
+			const count = u16(ifd, le);
+			for (let i = 0; ifd >= start && count > 0 && i < count; i++) {
+				const e = ifd + 2 + 12 * i;
+				if (e + 12 > end)
+					return;
+				if (u16(e, le) === 0x0112 && u16(e + 2, le) === 3) {
+					const v = u16(e + 8, le);
+					if (v >= 1 && v <= 8) {
+						head.orientation = v;
+						head.orientat = e + 8 + (le ? 0 : 1);
+					}
+					return;
+				}
+			}
+		};
+		if (u16(0) === 0xffd8) {
+			head.kind = 'JPEG';
+			for (let at = 2; at + 4 <= n;) {
+				if (b[at] !== 0xff)
+					break;
+				const m = b[at + 1];
+				if (m === 0xff || m === 0x01 || (m >= 0xd0 && m <= 0xd8)) {
+					at += m === 0xff ? 1 : 2;
+					continue;
+				}
+				if (m === 0xda || m === 0xd9)
+					break;
+				const len = u16(at + 2);
+				if (m >= 0xc0 && m <= 0xcf && m !== 0xc4 && m !== 0xc8 && m !== 0xcc) {
+					head.h = u16(at + 5);
+					head.w = u16(at + 7);
+					head.channels = at + 9 < n ? b[at + 9] : 0;
+					break;
+				}
+				if (m === 0xe1 && text(at + 4, 6) === 'Exif\0\0' && head.orientat < 0)
+					exif(at + 10, Math.min(n, at + 2 + len));
+				if (m === 0xee && text(at + 4, 5) === 'Adobe')
+					head.adobe = at + 15 < n ? b[at + 15] : -1;
+				at += 2 + len;
+			}
+		} else if (text(0, 8) === '\x89PNG\r\n\x1a\n') {
+			head.kind = 'PNG';
+			if (text(12, 4) === 'IHDR') {
+				head.w = u32(16);
+				head.h = u32(20);
+			}
+			for (let at = 8; at + 8 <= n && text(at + 4, 4) !== 'IDAT';) {
+				const len = u32(at);
+				if (text(at + 4, 4) === 'eXIf')
+					exif(at + 8, Math.min(n, at + 8 + len));
+				at += len + 12;
+			}
+		} else if (/^GIF8[79]a$/.test(text(0, 6))) {
+			head.kind = 'GIF';
+			head.w = u16(6, true);
+			head.h = u16(8, true);
+		} else if (text(0, 2) === 'BM') {
+			head.kind = 'BMP';
+			const core = u32(14, true) === 12;
+			head.w = core ? u16(18, true) : u32(18, true) | 0;
+			head.h = Math.abs(core ? u16(20, true) : u32(22, true) | 0);
+		} else if (text(0, 4) === 'RIFF' && text(8, 4) === 'WEBP') {
+			head.kind = 'WebP';
+			for (let at = 12; at + 8 <= n;) {
+				const id = text(at, 4), len = u32(at + 4, true), d = at + 8;
+				if (id === 'VP8 ' && u16(d + 3) === 0x9d01 && b[d + 5] === 0x2a) {
+					head.w = u16(d + 6, true) & 0x3fff;
+					head.h = u16(d + 8, true) & 0x3fff;
+				} else if (id === 'VP8L' && b[d] === 0x2f) {
+					const v = u32(d + 1, true);
+					head.w = (v & 0x3fff) + 1;
+					head.h = (v >>> 14 & 0x3fff) + 1;
+				} else if (id === 'VP8X') {
+					head.w = (b[d + 4] | b[d + 5] << 8 | b[d + 6] << 16) + 1;
+					head.h = (b[d + 7] | b[d + 8] << 8 | b[d + 9] << 16) + 1;
+				} else if (id === 'EXIF') {
+					const start = text(d, 6) === 'Exif\0\0' ? d + 6 : d;
+					exif(start, Math.min(n, d + len));
+				}
+				at = d + len + (len & 1);
+			}
+		} else if (text(4, 4) === 'ftyp') {
+			// AVIF and HEIC: the largest image spatial extent ('ispe') of
+			// the item properties in the 'meta' box, whose rotation the
+			// decoder applies itself
+			const brands = text(8, Math.min(u32(0), 64) - 8);
+			head.kind = /avi[fs]/.test(brands) ? 'AVIF' : /hei[cxms]|hev[cx]|mif1|msf1/.test(brands) ? 'HEIC' : '';
+			const boxes = (start, end, into) => {
+				for (let at = start; at + 8 <= end;) {
+					let len = u32(at);
+					const id = text(at + 4, 4);
+					if (len === 1)
+						len = u32(at + 8) * 4294967296 + u32(at + 12);
+					else if (len === 0)
+						len = end - at;
+					if (len < 8 || at + len > end)
+						len = end - at;
+					if (id === 'meta')
+						boxes(at + 12, at + len, into);
+					else if (id === 'iprp' || id === 'ipco')
+						boxes(at + 8, at + len, into);
+					else if (id === 'ispe' && at + 20 <= n) {
+						const w = u32(at + 12), h = u32(at + 16);
+						if (Math.max(w, h) > Math.max(head.w, head.h)) {
+							head.w = w;
+							head.h = h;
+						}
+					}
+					at += len;
+				}
+			};
+			if (head.kind)
+				boxes(0, n);
+		}
+		if (!head.kind)
+			throw new Error('no header of a picture');
+		return head;
+	}
+
+	// A picture's RGBA pixels w x h scaled down to nw x nh (neither larger)
+	// by averaging the area each new pixel covers, with the alpha
+	// premultiplied so that a transparent pixel gives no colour: the same
+	// arithmetic in every engine, where their own resampling differs (one
+	// aliases a picture of fine stripes into moiré). The rows come in
+	// strips, through rows(y0, y1), so that a large picture is never held
+	// twice; the result is premultiplied, as floats.
+	function areas(w, h, nw, nh) {
+		// for each source index, the new pixel it falls in and its share of
+		// that one; the rest goes to the next
+		const cover = (n, nn) => {
+			const into = new Int32Array(n), share = new Float32Array(n), s = n / nn;
+			for (let i = 0; i < n; i++) {
+				const o = Math.min(nn - 1, Math.floor(i / s));
+				into[i] = o;
+				share[i] = Math.min(1, (o + 1) * s - i) / s;
+			}
+			return { into, share, rest: 1 / s };
+		};
+		const cx = cover(w, nw), cy = cover(h, nh);
+		const out = new Float32Array(nw * nh * 4), row = new Float32Array(nw * 4);
+		return {
+			out,
+			add(y, px) {
+				row.fill(0);
+				for (let x = 0, i = 0; x < w; x++, i += 4) {
+					const a = px[i + 3], m = a / 255, o = cx.into[x] * 4, s = cx.share[x];
+					const r = px[i] * m, g = px[i + 1] * m, bl = px[i + 2] * m;
+					row[o] += r * s;
+					row[o + 1] += g * s;
+					row[o + 2] += bl * s;
+					row[o + 3] += a * s;
+					const t = cx.rest - s;
+					if (t > 1e-9 && o + 4 < nw * 4) {
+						row[o + 4] += r * t;
+						row[o + 5] += g * t;
+						row[o + 6] += bl * t;
+						row[o + 7] += a * t;
+					}
+				}
+				const o = cy.into[y] * nw * 4, s = cy.share[y], t = cy.rest - s;
+				for (let i = 0; i < nw * 4; i++)
+					out[o + i] += row[i] * s;
+				if (t > 1e-9 && o + nw * 4 < out.length)
+					for (let i = 0; i < nw * 4; i++)
+						out[o + nw * 4 + i] += row[i] * t;
+			},
+		};
+	}
+
+	// EXIF orientation o's pixel of the stored picture (w x h as stored)
+	// that lands at (x, y) of the upright one
+	function upright(o, x, y, w, h) {
+		switch (o) {
+		case 2: return [w - 1 - x, y];
+		case 3: return [w - 1 - x, h - 1 - y];
+		case 4: return [x, h - 1 - y];
+		case 5: return [y, x];
+		case 6: return [y, h - 1 - x];
+		case 7: return [w - 1 - y, h - 1 - x];
+		case 8: return [w - 1 - y, x];
+		default: return [x, y];
+		}
+	}
+
+	const mib = n => `${n / 1048576} MiB`;
+
+	// A viewer's own picture, fitted, upright and made ready for the show's
+	// colour key, as RGBA bytes; throws in words, naming the file, for one
+	// that can't be taken. Its size is read from its header and held to the
+	// native decoders' limits before anything decodes it. Its EXIF
+	// orientation is applied here rather than by the browser (its number in
+	// the bytes decoded is set to 1), so that every engine turns it alike;
+	// the rotation of an AVIF or HEIC picture is the decoder's. It is fitted
+	// by areas(), drawn in strips of rows; where its alpha is 0 it is
+	// black, which the show leaves out, and a black pixel of its own becomes
+	// (1, 1, 1), so that a photo's black is drawn rather than punching a
+	// hole. stale() says a later choice has replaced it.
+	async function ownpicture(file, stale) {
+		const name = file.name;
+		if (file.size > limits.file)
+			throw new Error(`${name}: ${file.size} bytes is too large (at most ${mib(limits.file)})`);
+		const bytes = new Uint8Array(await file.arrayBuffer());
+		let head;
+		try {
+			head = pictureheader(bytes);
+		} catch (e) {
+			throw new Error(`${name} is no picture of a kind the page reads (${picturekinds})`);
+		}
+		if (Math.min(head.w, head.h) < 1)
+			throw new Error(`${name} can't be read as a picture: its ${head.kind} header gives no size`);
+		if (Math.max(head.w, head.h) > limits.side)
+			throw new Error(`${name}: ${head.w} x ${head.h} pixels is too large (at most ${limits.side} on its long side)`);
+		if (head.orientat >= 0)
+			bytes[head.orientat] = 1;
 		let bitmap;
 		try {
-			bitmap = await createImageBitmap(blob, raw);
+			bitmap = await createImageBitmap(new Blob([bytes]), { imageOrientation: 'from-image', colorSpaceConversion: 'none' });
+		} catch (e) {
+			throw new Error(`${name} can't be read as a picture (a ${head.kind} this browser can't decode, or a damaged one)`);
+		}
+		const { width: w0, height: h0 } = bitmap;
+		if (Math.max(w0, h0) > limits.side) {
+			bitmap.close();
+			throw new Error(`${name}: ${w0} x ${h0} pixels is too large (at most ${limits.side} on its long side)`);
+		}
+		const o = head.orientation, turned = o >= 5;
+		const { w, h } = turned ? fit(h0, w0) : fit(w0, h0);
+		const sw = turned ? h : w, sh = turned ? w : h;
+		const sum = areas(w0, h0, sw, sh);
+		const strip = Math.max(1, Math.min(h0, Math.floor(stripbytes / 4 / w0)));
+		const c = document.createElement('canvas');
+		c.width = w0;
+		c.height = strip;
+		const g = c.getContext('2d', { willReadFrequently: true });
+		try {
+			for (let y0 = 0; y0 < h0; y0 += strip) {
+				if (stale())
+					return null;
+				const rows = Math.min(strip, h0 - y0);
+				g.clearRect(0, 0, w0, strip);
+				g.drawImage(bitmap, 0, -y0);
+				const px = g.getImageData(0, 0, w0, rows).data;
+				for (let r = 0; r < rows; r++)
+					sum.add(y0 + r, px.subarray(r * w0 * 4, (r + 1) * w0 * 4));
+				await new Promise(r => setTimeout(r));
+			}
+		} finally {
+			bitmap.close();
+		}
+		const rgba = new Uint8ClampedArray(w * h * 4);
+		for (let y = 0, i = 0; y < h; y++)
+			for (let x = 0; x < w; x++, i += 4) {
+				const [sx, sy] = upright(o, x, y, sw, sh);
+				const j = (sy * sw + sx) * 4, a = sum.out[j + 3];
+				if (Math.round(a) === 0)
+					continue;
+				for (let k = 0; k < 3; k++)
+					rgba[i + k] = Math.round(sum.out[j + k] * 255 / a);
+				rgba[i + 3] = a;
+				if (!rgba[i] && !rgba[i + 1] && !rgba[i + 2])
+					rgba[i] = rgba[i + 1] = rgba[i + 2] = 1;
+			}
+		return { w, h, rgba, name };
+	}
+
+	// The default picture's pixels as decoded, without colour management, as
+	// RGBA bytes, byte for byte the native show's
+	async function decodepicture(blob, name) {
+		let bitmap;
+		try {
+			bitmap = await createImageBitmap(blob, { imageOrientation: 'from-image', colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
 		} catch (e) {
 			throw new Error(`${name} can't be read as a picture`);
 		}
-		const { width: w0, height: h0 } = bitmap;
-		if (w0 > maxpic || h0 > maxpic)
-			throw new Error(`${name}: ${w0} x ${h0} pixels is too large (${maxpic} at most either way)`);
-		const { w, h } = own ? fit(w0, h0) : { w: w0, h: h0 };
-		if (w !== w0 || h !== h0)
-			bitmap = await createImageBitmap(bitmap, { ...raw, resizeWidth: w, resizeHeight: h, resizeQuality: 'high' });
+		const { width: w, height: h } = bitmap;
 		const c = document.createElement('canvas');
 		c.width = w;
 		c.height = h;
 		const g = c.getContext('2d', { willReadFrequently: true });
 		g.drawImage(bitmap, 0, 0);
-		const rgba = g.getImageData(0, 0, w, h).data;
-		if (own)
-			for (let i = 0; i < rgba.length; i += 4)
-				if (rgba[i + 3] === 0)
-					rgba[i] = rgba[i + 1] = rgba[i + 2] = 0;
-				else if (!rgba[i] && !rgba[i + 1] && !rgba[i + 2])
-					rgba[i] = rgba[i + 1] = rgba[i + 2] = 1;
-		return { w, h, rgba, name };
+		bitmap.close();
+		return { w, h, rgba: g.getImageData(0, 0, w, h).data, name };
 	}
 
 	// the picture written into a module's room for it, for its next show
@@ -198,17 +477,378 @@
 
 	async function loadpicture() {
 		const bytes = await load('galleri.jpg', loading);
-		picture = defaultpic = await decodepicture(new Blob([bytes]), 'galleri.jpg', false);
+		picture = defaultpic = await decodepicture(new Blob([bytes]), 'galleri.jpg');
+	}
+
+	// A song's first bytes as far as the show plays it: a file's bytes read
+	// in steps of readstep and cut after the frame or page that reaches
+	// musickeep s, for the kinds whose frames can be walked without decoding
+	// them (MP3, Ogg's Vorbis and Opus, FLAC and WAV), so that a two-hour
+	// song costs what a short one does; any other kind is read whole.
+	// Returns { kind, bytes } with the kind's name, '' for one not known.
+	async function songbytes(file) {
+		let b = new Uint8Array(0);
+		// whether the bytes reach end, read on as needed
+		const have = async end => {
+			if (end > file.size)
+				return false;
+			while (b.length < end && b.length < file.size) {
+				const more = new Uint8Array(await file.slice(b.length, Math.min(file.size, Math.max(end, b.length + readstep))).arrayBuffer());
+				const grown = new Uint8Array(b.length + more.length);
+				grown.set(b);
+				grown.set(more, b.length);
+				b = grown;
+			}
+			return b.length >= end;
+		};
+		const u16 = (at, le) => le ? b[at] | b[at + 1] << 8 : b[at] << 8 | b[at + 1];
+		const u32 = (at, le) => (le ? b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24
+			: b[at] << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]) >>> 0;
+		const text = (at, len) => String.fromCharCode(...b.subarray(at, at + len));
+		const whole = async kind => ({ kind, bytes: await file.arrayBuffer() });
+		const cut = end => ({ bytes: b.slice(0, Math.min(end, b.length)).buffer });
+		await have(64);
+		if (text(0, 4) === 'RIFF' && text(8, 4) === 'WAVE') {
+			// the chunks up to the samples' one, cut after musickeep s of
+			// whole sample frames, its length and the file's told again
+			let rate = 0, align = 1;
+			for (let at = 12; await have(at + 8);) {
+				const len = u32(at + 4, true);
+				if (text(at, 4) === 'fmt ' && await have(at + 24)) {
+					rate = u32(at + 16, true);
+					align = Math.max(1, u16(at + 20, true));
+				} else if (text(at, 4) === 'data') {
+					if (!rate)
+						break;
+					const keep = Math.min(len, file.size - at - 8, Math.ceil(rate * musickeep / align) * align);
+					const head = b.slice(0, at + 8);
+					const v = new DataView(head.buffer);
+					v.setUint32(4, at + keep, true);
+					v.setUint32(at + 4, keep, true);
+					return { kind: 'WAV', bytes: await new Blob([head, file.slice(at + 8, at + 8 + keep)]).arrayBuffer() };
+				}
+				at += 8 + len + (len & 1);
+			}
+			return whole('WAV');
+		}
+		if (text(0, 4) === 'OggS') {
+			// pages to the first whose granule position (in samples of its
+			// stream's rate, after Opus's pre-skip) reaches musickeep s
+			let kind = 'Ogg', rate = 0, skip = 0, serial = -1;
+			for (let at = 0; await have(at + 27) && text(at, 4) === 'OggS';) {
+				const segs = b[at + 26];
+				if (!await have(at + 27 + segs))
+					break;
+				let len = 27 + segs;
+				for (let i = 0; i < segs; i++)
+					len += b[at + 27 + i];
+				const body = at + 27 + segs;
+				if (serial < 0 && await have(body + 19)) {
+					serial = u32(at + 14, true);
+					if (text(body, 7) === '\x01vorbis') {
+						kind = 'Vorbis';
+						rate = u32(body + 12, true);
+					} else if (text(body, 8) === 'OpusHead') {
+						kind = 'Opus';
+						rate = 48000;
+						skip = u16(body + 10, true);
+					} else
+						return whole(kind);
+				} else if (u32(at + 14, true) === serial && !(u32(at + 6, true) === 0xffffffff && u32(at + 10, true) === 0xffffffff)) {
+					const granule = u32(at + 10, true) * 4294967296 + u32(at + 6, true);
+					if (granule - skip >= rate * musickeep)
+						return { kind, ...cut(at + len) };
+				}
+				at += len;
+			}
+			return { kind, ...cut(file.size) };
+		}
+		if (text(0, 4) === 'fLaC') {
+			// the metadata blocks, then frames, found by their sync code and
+			// their header's CRC-8, to the first that starts at musickeep s
+			let at = 4, rate = 0, block = 0, least = 1, last = false;
+			while (!last && await have(at + 4)) {
+				last = (b[at] & 0x80) !== 0;
+				const len = b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
+				if ((b[at] & 0x7f) === 0 && await have(at + 4 + 18)) {
+					block = u16(at + 4);
+					least = Math.max(1, b[at + 8] << 16 | b[at + 9] << 8 | b[at + 10]);
+					rate = b[at + 14] << 12 | b[at + 15] << 4 | b[at + 16] >> 4;
+					// the song's length unknown, as the cut leaves it
+					b[at + 17] &= 0xf0;
+					b.fill(0, at + 18, at + 22);
+				}
+				at += 4 + len;
+			}
+			if (!rate)
+				return whole('FLAC');
+			const crc8 = (from, to) => {
+				let c = 0;
+				for (let i = from; i < to; i++) {
+					c ^= b[i];
+					for (let k = 0; k < 8; k++)
+						c = c & 0x80 ? (c << 1 ^ 7) & 0xff : c << 1 & 0xff;
+				}
+				return c;
+			};
+			for (let p = at; await have(p + 16);) {
+				if (b[p] !== 0xff || (b[p + 1] & 0xfe) !== 0xf8) {
+					p++;
+					continue;
+				}
+				// the frame's or sample's number, UTF-8 style
+				let n = b[p + 4], more = 0;
+				while (more < 7 && n & 0x80 >> more)
+					more++;
+				n &= 0xff >> (more + 1);
+				if (more === 1 || more > 7) {
+					p++;
+					continue;
+				}
+				const cont = Math.max(0, more - 1);
+				for (let i = 0; i < cont; i++)
+					n = n * 64 + (b[p + 5 + i] & 0x3f);
+				let end = p + 5 + cont;
+				const bs = b[p + 2] >> 4, sr = b[p + 2] & 15;
+				end += bs === 6 ? 1 : bs === 7 ? 2 : 0;
+				end += sr === 12 ? 1 : sr === 13 || sr === 14 ? 2 : 0;
+				if (crc8(p, end) !== b[end] || sr === 15 || bs === 0) {
+					p++;
+					continue;
+				}
+				const sample = b[p + 1] & 1 ? n : n * block;
+				if (sample >= rate * musickeep)
+					return { kind: 'FLAC', ...cut(p) };
+				p = end + least;
+			}
+			return { kind: 'FLAC', ...cut(file.size) };
+		}
+		if (text(4, 4) === 'ftyp') {
+			const adts = await mp4adts(file);
+			return adts ? { kind: 'AAC (M4A)', ...adts } : whole('AAC (M4A)');
+		}
+		// MP3: after any ID3v2 tag, the frames by their headers' lengths
+		let at = 0;
+		if (text(0, 3) === 'ID3')
+			at = 10 + ((b[6] & 0x7f) << 21 | (b[7] & 0x7f) << 14 | (b[8] & 0x7f) << 7 | (b[9] & 0x7f)) + (b[5] & 0x10 ? 10 : 0);
+		const frame = p => {
+			if (b[p] !== 0xff || (b[p + 1] & 0xe0) !== 0xe0)
+				return null;
+			const ver = b[p + 1] >> 3 & 3, layer = b[p + 1] >> 1 & 3, bri = b[p + 2] >> 4, sri = b[p + 2] >> 2 & 3;
+			if (ver === 1 || layer === 0 || bri === 0 || bri === 15 || sri === 3)
+				return null;
+			const one = ver === 3;
+			const rate = [44100, 48000, 32000][sri] >> (one ? 0 : ver === 2 ? 1 : 2);
+			const kbps = mp3rates[one ? 3 - layer : layer === 3 ? 3 : 4][bri - 1];
+			const pad = b[p + 2] >> 1 & 1;
+			const len = layer === 3 ? (Math.floor(12000 * kbps / rate) + pad) * 4
+				: Math.floor((layer === 1 && !one ? 72000 : 144000) * kbps / rate) + pad;
+			return { len, samples: layer === 3 ? 384 : layer === 1 && !one ? 576 : 1152, rate };
+		};
+		// the first place from p on, within a little, where two frames follow
+		// each other: past a tag's padding or a damaged stretch
+		const sync = async p => {
+			for (const end = p + mp3search; p < end && await have(p + 4); p++) {
+				const f = frame(p);
+				if (f && (!await have(p + f.len + 4) || frame(p + f.len)))
+					return p;
+			}
+			return -1;
+		};
+		at = await sync(at);
+		if (at < 0) {
+			return whole((u16(0) & 0xfff6) === 0xfff0 ? 'AAC' : '');
+		}
+		for (let t = 0, f = frame(at); t < f.rate * musickeep;) {
+			if (!await have(at + f.len + 4))
+				return { kind: 'MP3', bytes: await file.arrayBuffer() };
+			t += f.samples;
+			at += f.len;
+			if (!(f = frame(at))) {
+				const p = await sync(at);
+				if (p < 0)
+					break;
+				f = frame(at = p);
+			}
+		}
+		return { kind: 'MP3', ...cut(at) };
+	}
+
+	// An MP4 (M4A) song's AAC as ADTS frames, as far as musickeep s: its
+	// first sound track's samples found through its sample tables, each
+	// given the header that lets a decoder take it alone. Null for what
+	// this can't do (no AAC, an explicit rate, a missing table), which is
+	// then read whole.
+	async function mp4adts(file) {
+		const read = async (at, len) => new Uint8Array(await file.slice(at, at + len).arrayBuffer());
+		const u32 = (b, at) => (b[at] << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]) >>> 0;
+		const text = (b, at) => String.fromCharCode(...b.subarray(at, at + 4));
+		// the top-level boxes to 'moov', read alone
+		let moov = null;
+		for (let at = 0; at + 8 <= file.size;) {
+			const h = await read(at, 16);
+			let len = u32(h, 0);
+			if (len === 1)
+				len = u32(h, 8) * 4294967296 + u32(h, 12);
+			else if (len === 0)
+				len = file.size - at;
+			if (len < 8)
+				return null;
+			if (text(h, 4) === 'moov') {
+				if (len > maxmoov)
+					return null;
+				moov = await read(at, len);
+				break;
+			}
+			at += len;
+		}
+		if (!moov)
+			return null;
+		// the boxes inside b from start to end, by name
+		const inside = (b, start, end) => {
+			const out = {};
+			for (let at = start; at + 8 <= end;) {
+				const len = u32(b, at);
+				if (len < 8 || at + len > end)
+					break;
+				(out[text(b, at + 4)] = out[text(b, at + 4)] || []).push([at + 8, at + len]);
+				at += len;
+			}
+			return out;
+		};
+		const top = inside(moov, 8, moov.length);
+		for (const [ts, te] of top.trak || []) {
+			const mdia = (inside(moov, ts, te).mdia || [])[0];
+			if (!mdia)
+				continue;
+			const md = inside(moov, ...mdia);
+			if (!md.hdlr || text(moov, md.hdlr[0][0] + 8) !== 'soun' || !md.mdhd || !md.minf)
+				continue;
+			const mdhd = md.mdhd[0][0];
+			const scale = moov[mdhd] === 1 ? u32(moov, mdhd + 20) : u32(moov, mdhd + 12);
+			const stblat = (inside(moov, ...md.minf[0]).stbl || [])[0];
+			if (!stblat || !scale)
+				return null;
+			const st = inside(moov, ...stblat);
+			if (!st.stsd || !st.stsz || !st.stsc || !st.stts || !(st.stco || st.co64))
+				return null;
+			// the AudioSpecificConfig in stsd's mp4a entry's esds: its
+			// descriptors, each a tag and a length of 1 to 4 bytes
+			const [ds, de] = st.stsd[0];
+			if (text(moov, ds + 12) !== 'mp4a')
+				return null;
+			const esds = (inside(moov, ds + 44, de).esds || [])[0];
+			if (!esds)
+				return null;
+			let at = esds[0] + 4;
+			const descriptor = tag => {
+				if (moov[at] !== tag)
+					return false;
+				at++;
+				for (let i = 0; i < 4 && moov[at++] & 0x80; i++)
+					;
+				return true;
+			};
+			if (!descriptor(3))
+				return null;
+			const flags = moov[at + 2];
+			at += 3 + (flags & 0x80 ? 2 : 0) + (flags & 0x20 ? 2 : 0);
+			if (flags & 0x40)
+				at += 1 + moov[at];
+			if (!descriptor(4))
+				return null;
+			at += 13;
+			if (!descriptor(5) || at + 2 > esds[1])
+				return null;
+			const asc = at;
+			let object = moov[asc] >> 3, rate = (moov[asc] & 7) << 1 | moov[asc + 1] >> 7;
+			const channels = moov[asc + 1] >> 3 & 15;
+			if (object === 5 || object === 29)
+				object = 2; // HE-AAC: its core, whose doubled rate a decoder finds itself
+			if (object < 1 || object > 4 || rate > 12)
+				return null;
+			// the samples' sizes, durations, chunks and chunks' places
+			const [zs] = st.stsz[0];
+			const fixed = u32(moov, zs + 4), count = u32(moov, zs + 8);
+			const size = i => fixed || u32(moov, zs + 12 + 4 * i);
+			const [ts0] = st.stts[0];
+			const runs = [];
+			for (let i = 0; i < u32(moov, ts0 + 4); i++)
+				runs.push([u32(moov, ts0 + 8 + 8 * i), u32(moov, ts0 + 12 + 8 * i)]);
+			const [cs] = st.stco ? st.stco[0] : st.co64[0];
+			const chunks = u32(moov, cs + 4);
+			const chunkat = c => st.stco ? u32(moov, cs + 8 + 4 * c) : u32(moov, cs + 8 + 8 * c) * 4294967296 + u32(moov, cs + 12 + 8 * c);
+			const [ss] = st.stsc[0];
+			const perchunk = [];
+			for (let i = 0; i < u32(moov, ss + 4); i++)
+				perchunk.push([u32(moov, ss + 8 + 12 * i) - 1, u32(moov, ss + 12 + 12 * i)]);
+			// the samples to keep, by chunk
+			const frames = [];
+			let sample = 0, time = 0, run = 0, left = runs.length ? runs[0][0] : 0;
+			for (let c = 0, k = 0; c < chunks && sample < count && time < musickeep * scale; c++) {
+				while (k + 1 < perchunk.length && perchunk[k + 1][0] <= c)
+					k++;
+				let at = chunkat(c);
+				for (let n = 0; n < perchunk[k][1] && sample < count && time < musickeep * scale; n++, sample++) {
+					frames.push([at, size(sample)]);
+					at += size(sample);
+					while (run < runs.length && !left)
+						left = runs[++run] ? runs[run][0] : 0;
+					time += run < runs.length ? runs[run][1] : 0;
+					left--;
+				}
+			}
+			if (!frames.length || frames.some(([at, n]) => n > 8184 || at + n > file.size))
+				return null;
+			const from = frames[0][0], to = Math.max(...frames.map(([at, n]) => at + n));
+			const data = await read(from, to - from);
+			const out = new Uint8Array(frames.reduce((s, [, n]) => s + n + 7, 0));
+			let o = 0;
+			for (const [at, n] of frames) {
+				const len = n + 7;
+				out.set([0xff, 0xf1, (object - 1) << 6 | rate << 2 | channels >> 2, (channels & 3) << 6 | len >> 11,
+					len >> 3 & 0xff, (len & 7) << 5 | 0x1f, 0xfc], o);
+				out.set(data.subarray(at - from, at - from + n), o + 7);
+				o += len;
+			}
+			// the edit list's start and length: the encoder's priming
+			// samples left out, and its padding
+			let skip = 0, length = Infinity;
+			const edts = (inside(moov, ts, te).edts || [])[0], mvhd = (top.mvhd || [])[0];
+			const elst = edts && (inside(moov, ...edts).elst || [])[0];
+			if (elst && mvhd && u32(moov, elst[0] + 4) === 1) {
+				const one = moov[elst[0]] === 1, e = elst[0] + 8;
+				const movie = moov[mvhd[0]] === 1 ? u32(moov, mvhd[0] + 20) : u32(moov, mvhd[0] + 12);
+				const start = one ? u32(moov, e + 12) : u32(moov, e + 4);
+				skip = start < 0x80000000 ? start / scale : 0;
+				const span = one ? u32(moov, e) * 4294967296 + u32(moov, e + 4) : u32(moov, e);
+				if (movie && span)
+					length = span / movie;
+			}
+			return { bytes: out.buffer, skip, length };
+		}
+		return null;
 	}
 
 	// decoded in a context that needs no gesture; an AudioBuffer plays in any
 	// context
-	async function decodemusic(bytes, name) {
+	async function decodemusic(bytes, name, kind, skip = 0, length = Infinity) {
+		let m;
 		try {
-			return await new OfflineAudioContext(2, 1, 48000).decodeAudioData(bytes);
+			m = await new OfflineAudioContext(2, 1, 48000).decodeAudioData(bytes);
 		} catch (e) {
-			throw new Error(`${name} can't be read as music`);
+			throw new Error(kind ? `${name} can't be read as music (${kind} this browser can't decode, or a damaged file)`
+				: `${name} can't be read as music: the page reads ${musickinds}`);
 		}
+		if (!skip && length >= m.duration)
+			return m;
+		// a part of it: from skip s, length s long
+		const from = Math.min(m.length - 1, Math.round(skip * m.sampleRate));
+		const n = Math.max(1, Math.min(m.length - from, Math.round(length * m.sampleRate)));
+		const part = new AudioBuffer({ numberOfChannels: m.numberOfChannels, length: n, sampleRate: m.sampleRate });
+		for (let c = 0; c < m.numberOfChannels; c++)
+			part.copyToChannel(m.getChannelData(c).subarray(from, from + n), c);
+		return part;
 	}
 
 	// the default music, loaded after the module and the picture so that
@@ -531,7 +1171,8 @@
 		say(`Reading ${kind}…`);
 		try {
 			if (audiofile) {
-				const m = await decodemusic(await file.arrayBuffer(), file.name);
+				const song = await songbytes(file);
+				const m = n === chosen.music ? await decodemusic(song.bytes, file.name, song.kind, song.skip, song.length) : null;
 				if (n === chosen.music) {
 					music = m;
 					musicname = file.name;
@@ -540,7 +1181,7 @@
 					say(`Music: ${file.name}`);
 				}
 			} else {
-				const pic = await decodepicture(file, file.name, true);
+				const pic = await ownpicture(file, () => n !== chosen.picture);
 				if (n === chosen.picture) {
 					picture = pic;
 					const img = $('picpreview');
@@ -787,6 +1428,8 @@
 		lag,
 		get last() { return last; },
 		get playing() { return playing; },
+		get picture() { return picture; },
+		get music() { return music && { name: musicname || 'musa.ogg', seconds: music.duration }; },
 		get loaded() { return window.brindlewockloaded || loaded; },
 		saved: null,
 	};

@@ -12,11 +12,17 @@
  *   webstill(ms)       the still at show time ms, going on along the still
  *                      schedule from the last still of this show
  *   webpresent()       the screen as RGBA bytes, for the page's canvas
+ *   webfact(name)...   the show's facts the page needs (config.h): the
+ *                      screen's size, the show's length, step and start
+ *                      delay, the box of a picture of one's own, and the
+ *                      largest picture side, file and music the native
+ *                      decoders take: webscrw() ... webmaxmusic()
  *
  * The module is a WASI reactor whose _initialize the page calls first, and it
  * imports nothing: the clock, the events, the sound and the
  * decoding of the two files are the page's (brindlewock.js).
  */
+#include "config.h"
 #include "frame.h"
 #include "blit.h"
 #include "fire.h"
@@ -190,6 +196,22 @@ webexport(webstill) void webstill(int32_t ms)
 {
 	stillnext = still(stillnext, ms, f);
 }
+
+// the show's facts, said once in config.h, for the page: the screen, the
+// time line, the box of a picture of one's own, and the native decoders'
+// limits, which the page holds a viewer's files to
+#define webfact(name) \
+	webexport(web##name) int32_t web##name() { return (int32_t)name; }
+webfact(scrw)
+webfact(scrh)
+webfact(showlen)
+webfact(steplen)
+webfact(startdelay)
+webfact(fitw)
+webfact(fith)
+webfact(maxside)
+webfact(maxfile)
+webfact(maxmusic)
 
 // the screen as 640 x 480 RGBA pixels, opaque, row after row
 webexport(webpresent) uint8_t *webpresent()

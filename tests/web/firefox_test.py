@@ -11,6 +11,7 @@ import webrun
 
 
 class FirefoxPage(page_test.Everyday, unittest.TestCase):
+    sounds = False  # headless Firefox here has no audio device
     @classmethod
     def setUpClass(cls):
         cls.browser = marionette.Firefox(webrun.SCRW, webrun.SCRH, downloads=True)

@@ -133,6 +133,11 @@ class Firefox(webrun.Waits):
         el = self.call("WebDriver:FindElement", using="css selector", value=selector)["value"]
         self.call("WebDriver:ElementClick", id=next(iter(el.values())))
 
+    def upload(self, selector, path):
+        """Sets a file on a file input, as a viewer's choice would."""
+        el = self.call("WebDriver:FindElement", using="css selector", value=selector)["value"]
+        self.call("WebDriver:ElementSendKeys", id=next(iter(el.values())), text=path)
+
     def saved(self, name, size):
         """The path of the file the page saves as name, once it is whole:
         Firefox writes it under a name of its own until then."""

@@ -17,6 +17,7 @@ import time
 import unittest
 
 import chromium
+import ownfiles
 import showrun
 import webrun
 
@@ -42,6 +43,10 @@ BOX = (544, 304)       # the box a viewer's picture is fitted into
 PARTS = [("top left", (0, 0, 1, 1), "#ff0000", (255, 0, 0)), ("top right", (3, 0, 4, 1), "#0000ff", (0, 0, 255)),
          ("black", (1.5, 2.5, 2.5, 3.5), "#000000", (1, 1, 1)), ("alpha 0", (0, 3, 1, 4), "#00ff0000", None)]
 NEAR = 8           # levels a resampled part's colour may differ by
+GREY = 20         # levels a fitted picture of fine stripes may be from mid-grey
+CMYKNEAR, CMYKSHARE = 3, 0.99  # levels a CMYK JPEG's pixels may differ by, at this share
+SONG, LONGSONG = 3, 90  # s: a short song, and one longer than the show
+PLAYED = (75, 80)  # s of a long song decoded: what the show plays and a little more
 SAVEDLEN = 74.5    # s: the saved video's shortest length
 SAVEAT = 900       # the saved frame at 30 s, against the native still at 30000 ms ...
 PSNR = 23          # ... at this PSNR in dB or more: 4:2:0 chroma alone costs
@@ -63,18 +68,80 @@ def photo(path):
     subprocess.run(cmd + ["PNG32:" + path], check=True, timeout=120)
 
 
-def drop(b, path, kind, then=""):
+def drop(b, path, kind, then="", pad=0):
     """Drops the file on the page, as a drag from a file manager, and runs
-    the JavaScript then at once."""
+    the JavaScript then at once; with pad zero bytes after its own."""
     with open(path, "rb") as f:
         data = base64.b64encode(f.read()).decode()
     b.js("""(() => {
         const files = new DataTransfer();
-        files.items.add(new File([Uint8Array.from(atob(%s), c => c.charCodeAt(0))], %s, { type: %s }));
+        files.items.add(new File([Uint8Array.from(atob(%s), c => c.charCodeAt(0)), new Uint8Array(%d)], %s, { type: %s }));
         document.body.dispatchEvent(new DragEvent('drop', { dataTransfer: files, bubbles: true }));
         %s;
         return true;
-    })()""" % (json.dumps(data), json.dumps(os.path.basename(path)), json.dumps(kind), then))
+    })()""" % (json.dumps(data), pad, json.dumps(os.path.basename(path)), json.dumps(kind), then))
+
+
+def picked(b, name, what="picture"):
+    """Waits until the page has taken the file named or said why not, and
+    returns what the status says."""
+    b.until("""(s => s === %s || s.startsWith(%s) && s.endsWith('keeps its %s.'))(
+        document.getElementById('status').textContent) && !document.getElementById('play').disabled"""
+            % (json.dumps("%s: %s" % (what.capitalize(), name)), json.dumps(name), what), name)
+    return b.js("document.getElementById('status').textContent")
+
+
+# the fitted picture's name and size, its darkest and lightest channel, and
+# its RGB at the points given as shares of its sides
+LOOK = """((points) => {
+    const p = brindlewock.picture;
+    let lo = 255, hi = 0;
+    for (let i = 0; i < p.rgba.length; i += 4)
+        for (let k = 0; k < 3; k++) {
+            lo = Math.min(lo, p.rgba[i + k]);
+            hi = Math.max(hi, p.rgba[i + k]);
+        }
+    const at = ([fx, fy]) => {
+        const i = (Math.min(p.h - 1, Math.floor(fy * p.h)) * p.w + Math.min(p.w - 1, Math.floor(fx * p.w))) * 4;
+        return [p.rgba[i], p.rgba[i + 1], p.rgba[i + 2]];
+    };
+    return { name: p.name, w: p.w, h: p.h, lo, hi, at: points.map(at) };
+})(%s)"""
+
+
+def photos(d):
+    """The table of a viewer's photos: (file, how it is made, the fitted
+    size or the words it is refused in, [(x, y as shares of the fitted
+    sides, its colour there or None where transparent)]). Each EXIF
+    orientation has the marked corners land where they are upright."""
+    red, blue = [(0.25, 0.5, (255, 0, 0))], [(0.75, 0.5, (0, 0, 255))]
+    corners = [((cx * 6 + 1) / 8, (cy * 6 + 1) / 8, colour) for _, (cx, cy), colour in ownfiles.CORNERS]
+    big = "%s: %d x %d pixels is too large (at most 8192 on its long side)"
+    rows = [("exif%d.jpg" % n, lambda p, n=n: ownfiles.oriented(p, n), (544, 272), corners) for n in range(1, 9)]
+    rows += [
+        ("exif6.png", lambda p: ownfiles.oriented(p, 6, "png"), (544, 272), corners),
+        ("panorama.jpg", lambda p: ownfiles.halves(p + ".png", 8000, 300) or ownfiles.convert(p + ".png", p), (544, 20), red + blue),
+        # the rounding boundary, and a wide one held by its width
+        ("boundary.png", lambda p: ownfiles.halves(p, 1000, 600), (507, 304), red + blue),
+        ("wide.png", lambda p: ownfiles.halves(p, 2000, 200), (544, 54), red + blue),
+        ("longest.png", lambda p: ownfiles.halves(p, 8192, 100), (544, 7), red + blue),
+        ("tallest.png", lambda p: ownfiles.png(p, 100, 8192, "red"), (4, 304), red),
+        ("over.png", lambda p: ownfiles.png(p, 8193, 100), big % ("over.png", 8193, 100), []),
+        ("overtall.png", lambda p: ownfiles.png(p, 100, 8193), big % ("overtall.png", 100, 8193), []),
+        ("keyed.gif", ownfiles.keyed, (60, 40), red + [(0.75, 0.5, None)]),
+        ("keyed.png", ownfiles.keyed, (60, 40), red + [(0.75, 0.5, None)]),
+        ("vertical.png", lambda p: ownfiles.stripes(p, True), (405, 304), "grey"),
+        ("horizontal.png", lambda p: ownfiles.stripes(p, False), (405, 304), "grey"),
+        ("cmyk.jpg", None, (200, 100), "cmyk"),
+        ("junk.png", lambda p: ownfiles.write(p, b"not a picture"),
+         "junk.png is no picture of a kind the page reads (JPEG, PNG, GIF, BMP, WebP, AVIF or HEIC, "
+         "as far as this browser decodes them)", [])]
+    # headers that claim more than the limit, refused before any decoding
+    for kind, w, h in [("png", 100000, 100000), ("jpg", 60000, 60000), ("gif", 65535, 1), ("bmp", 9000, 9000),
+                       ("webp", 16384, 16384), ("avif", 8193, 4000)]:
+        name = "claims.%s" % kind
+        rows.append((name, lambda p, kind=kind, w=w, h=h: ownfiles.claims(p, kind, w, h), big % (name, w, h), []))
+    return rows
 
 
 def shown(b, selector):
@@ -156,6 +223,92 @@ class Everyday:
         b.js("brindlewock.hold = Infinity")
         b.state("ended")
 
+    def test_own_photos(self):
+        b = self.browser
+        b.open(PAGE)
+        b.state("ready")
+        with tempfile.TemporaryDirectory() as d:
+            expected = {}
+            taken = "galleri.jpg"
+            for name, make, fitted, checks in photos(d):
+                with self.subTest(photo=name):
+                    path = os.path.join(d, name)
+                    if name == "cmyk.jpg":
+                        expected = ownfiles.cmyk(path)
+                    else:
+                        make(path)
+                    drop(b, path, "")
+                    said = picked(b, name)
+                    if isinstance(fitted, str):
+                        self.assertEqual(said, fitted + "; the show keeps its picture.")
+                        self.assertEqual(b.js("brindlewock.picture.name"), taken)
+                        continue
+                    self.assertEqual(said, "Picture: " + name)
+                    taken = name
+                    points = checks if isinstance(checks, list) else []
+                    got = b.js(LOOK % json.dumps([(x, y) for x, y, _ in points]))
+                    self.assertEqual((got["name"], got["w"], got["h"]), (name, *fitted))
+                    for (x, y, colour), rgb in zip(points, got["at"]):
+                        if colour is None:
+                            self.assertEqual(rgb, [0, 0, 0], "transparent at %g, %g" % (x, y))
+                        else:
+                            self.assertLessEqual(max(abs(a - c) for a, c in zip(rgb, colour)), NEAR,
+                                                 "%s at %g, %g" % (rgb, x, y))
+                    if checks == "grey":
+                        print("%s fitted: %d to %d" % (name, got["lo"], got["hi"]))
+                        self.assertLessEqual(max(128 - got["lo"], got["hi"] - 128), GREY)
+                    if checks == "cmyk":
+                        rgb = bytes(b.js("[...brindlewock.picture.rgba].filter((_, i) => i % 4 < 3)"))
+                        far = [max(abs(p - q) for p, q in zip(rgb[i:i + 3], expected[i:i + 3]))
+                               for i in range(0, len(rgb), 3)]
+                        print("cmyk.jpg: %.4f %% within %d levels, at most %d off"
+                              % (100 * sum(x <= CMYKNEAR for x in far) / len(far), CMYKNEAR, max(far)))
+                        self.assertGreaterEqual(sum(x <= CMYKNEAR for x in far) / len(far), CMYKSHARE)
+            # the file's size at the limit, and a byte over it
+            small = os.path.join(d, "padded.png")
+            ownfiles.png(small, 10, 10)
+            for pad, said in [(ownfiles.MAXFILE - os.path.getsize(small), "Picture: padded.png"),
+                              (ownfiles.MAXFILE + 1 - os.path.getsize(small),
+                               "padded.png: %d bytes is too large (at most 64 MiB); the show keeps its picture."
+                               % (ownfiles.MAXFILE + 1))]:
+                with self.subTest(pad=pad):
+                    drop(b, small, "", pad=pad)
+                    self.assertEqual(picked(b, "padded.png"), said)
+            # a large picture chosen, then a small one: the small one stands
+            drop(b, os.path.join(d, "vertical.png"), "")
+            drop(b, os.path.join(d, "keyed.gif"), "")
+            picked(b, "keyed.gif")
+            b.until("!document.getElementById('play').disabled", "both read")
+            self.assertEqual([b.js("brindlewock.picture.name"), b.js("document.getElementById('status').textContent")],
+                             ["keyed.gif", "Picture: keyed.gif"])
+
+    def test_own_songs(self):
+        b = self.browser
+        b.open(PAGE)
+        b.state("ready")
+        with tempfile.TemporaryDirectory() as d:
+            for name, options in ownfiles.SONGS:
+                for seconds in (SONG, LONGSONG):
+                    with self.subTest(song=name, seconds=seconds):
+                        path = os.path.join(d, "%d%s" % (seconds, name))
+                        ownfiles.song(path, seconds, options)
+                        drop(b, path, "")
+                        said = picked(b, os.path.basename(path), "music")
+                        music = b.js("brindlewock.music")
+                        print("%s: %s, %s" % (os.path.basename(path), said, music))
+                        self.assertEqual(said, "Music: " + os.path.basename(path))
+                        if seconds == SONG:
+                            self.assertAlmostEqual(music["seconds"], SONG, delta=SONG / 100)
+                        else:
+                            self.assertTrue(PLAYED[0] <= music["seconds"] <= PLAYED[1], music)
+            junk = os.path.join(d, "junk.mp3")
+            with open(junk, "wb") as f:
+                f.write(b"not music at all" * 100)
+            drop(b, junk, "")
+            self.assertEqual(picked(b, "junk.mp3", "music"), "junk.mp3 can't be read as music: the page reads MP3, "
+                             "AAC (M4A), Opus, Vorbis, FLAC and WAV, as far as this browser decodes them; "
+                             "the show keeps its music.")
+
     def test_stop_and_end_screen(self):
         b = self.browser
 
@@ -171,15 +324,41 @@ class Everyday:
                 ("fullscreen left", unfull)]
         b.open(PAGE)
         b.state("ready")
+        # what each show's music gives, heard beside the speakers
+        b.js("""(() => {
+            window.taps = [];
+            const make = AudioContext.prototype.createBufferSource;
+            AudioContext.prototype.createBufferSource = function () {
+                const voice = make.call(this), tap = this.createAnalyser(), mute = this.createGain();
+                mute.gain.value = 0;
+                voice.connect(tap);
+                tap.connect(mute).connect(this.destination);
+                taps.push(tap);
+                return voice;
+            };
+            window.loudest = () => {
+                const tap = taps[taps.length - 1], d = new Float32Array(tap.fftSize);
+                tap.getFloatTimeDomainData(d);
+                return Math.max(...d.map(Math.abs));
+            };
+            return true;
+        })()""")
         for (way, stop), button in zip(ways, ("#play", "#again", "#again")):
             with self.subTest(way=way):
                 b.click(button)
                 b.state("running")
+                if self.sounds:
+                    b.until("brindlewock.sound === 'started' && loudest() > 0.01", "the music heard")
                 self.assertIn("has begun", b.js("document.getElementById('announce').textContent"))
                 self.assertFalse(shown(b, "#stop"), "Stop shown before the mouse moved")
                 stop()
                 b.state("ended")
                 self.assertLess(b.js("brindlewock.elapsed"), SHOWLEN)
+                if self.sounds:
+                    # silent once the tap's window has gone by since the end
+                    b.js("window.endedat = taps[taps.length - 1].context.currentTime")
+                    b.until("taps[taps.length - 1].context.currentTime > endedat + 0.2", "0.2 s after the end")
+                    self.assertEqual(b.js("loudest()"), 0, "music after the end")
                 # the start screen's choices, Play again for Play, the end announced
                 self.assertEqual(b.js("""[...document.querySelectorAll('#menu button')].filter(e =>
                     e.getClientRects().length && !e.disabled).map(e => e.id).join(' ') + ': '
@@ -241,6 +420,7 @@ class Everyday:
 
 
 class Page(Everyday, unittest.TestCase):
+    sounds = True  # headless Chromium plays sound
     @classmethod
     def setUpClass(cls):
         cls.browser = chromium.Chromium(downloads=True)
@@ -349,6 +529,15 @@ class Page(Everyday, unittest.TestCase):
         server = chromium.Server(webrun.WEB)
         self.addCleanup(server.close)
         b = self.browser
+        # every report of the files' progress, as the status and the bar show it
+        script = b.page("Page.addScriptToEvaluateOnNewDocument", source="""
+            window.reports = [];
+            addEventListener('DOMContentLoaded', () => {
+                const status = document.getElementById('status'), bar = document.getElementById('progress');
+                new MutationObserver(() => reports.push([status.textContent, bar.value])).observe(document.body,
+                    { subtree: true, childList: true, characterData: true, attributes: true });
+            });""")["identifier"]
+        self.addCleanup(b.page, "Page.removeScriptToEvaluateOnNewDocument", identifier=script)
         b.open(server.url + "index.html")
         b.state("ready")
         for button in ("#play", "#again"):
@@ -367,6 +556,13 @@ class Page(Everyday, unittest.TestCase):
                    for f in ("brindlewock.wasm", "galleri.jpg", "musa.ogg"))
         b.until("brindlewock.loaded.got === %d" % size, "the files' last byte")
         self.assertEqual(b.js("brindlewock.loaded"), {"got": size, "total": size})
+        # each file's last report is its whole size
+        reports = b.js("reports")
+        for name in ("brindlewock.wasm", "galleri.jpg", "musa.ogg"):
+            with self.subTest(progress=name):
+                kb = round(os.path.getsize(os.path.join(webrun.WEB, name)) / 1024)
+                last = [r for r in reports if r[0].startswith("Loading %s:" % name)][-1]
+                self.assertEqual(last, ["Loading %s: %d of %d KB" % (name, kb, kb), 1])
 
     def test_single_file_over_a_slow_line(self):
         server = chromium.Server(webrun.WEB)
