@@ -532,11 +532,13 @@ class Page(Everyday, unittest.TestCase):
         # every report of the files' progress, as the status and the bar show it
         script = b.page("Page.addScriptToEvaluateOnNewDocument", source="""
             window.reports = [];
-            addEventListener('DOMContentLoaded', () => {
+            // from the document's first node on: a file may be in before the
+            // page has finished loading
+            new MutationObserver(() => {
                 const status = document.getElementById('status'), bar = document.getElementById('progress');
-                new MutationObserver(() => reports.push([status.textContent, bar.value])).observe(document.body,
-                    { subtree: true, childList: true, characterData: true, attributes: true });
-            });""")["identifier"]
+                if (status && bar)
+                    reports.push([status.textContent, bar.value]);
+            }).observe(document, { subtree: true, childList: true, characterData: true, attributes: true });""")["identifier"]
         self.addCleanup(b.page, "Page.removeScriptToEvaluateOnNewDocument", identifier=script)
         b.open(server.url + "index.html")
         b.state("ready")
