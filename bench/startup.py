@@ -41,20 +41,33 @@ def firstframe(show, picture, own):
 
 
 def fitted(decoder, picture):
-    """the decoder's fitted picture: its answer's pixels"""
+    """the decoder's fitted picture: its answer's size and pixels, as
+    0x00RRGGBB; a decoder that knows no screen format (a baseline before
+    the answer came in the screen's format) answers its own surface, which
+    for a picture of one's own is that format too"""
     import socket, struct
-    a, b = socket.socketpair()
-    p = subprocess.Popen([decoder, 'picture', '', 'own'], close_fds=False, env={},
-                         preexec_fn=lambda: (os.close(a.fileno()), os.dup2(b.fileno(), 3)))
-    b.close()
-    data = open(picture, 'rb').read()
-    a.sendall(struct.pack('<Q', len(data)) + data)
     out = b''
-    while chunk := a.recv(1 << 20):
-        out += chunk
-    p.wait()
-    w, h, bpp, ncolors = struct.unpack('<4i', out[16:32])
-    return w, h, out[16 + 44:]
+    for args in (['picture', '', str(0xff0000), str(0xff00), str(0xff), 'own'], ['picture', '', 'own']):
+        a, b = socket.socketpair()
+        p = subprocess.Popen([decoder, *args], close_fds=False, env={},
+                             preexec_fn=lambda: (os.close(a.fileno()), os.dup2(b.fileno(), 3)))
+        b.close()
+        data = open(picture, 'rb').read()
+        try:
+            a.sendall(struct.pack('<Q', len(data)) + data)
+        except BrokenPipeError:
+            pass
+        out = b''
+        while chunk := a.recv(1 << 20):
+            out += chunk
+        p.wait()
+        if len(out) >= 16 and struct.unpack('<Q', out[8:16])[0] == 1:
+            break
+    if args[2] == 'own':
+        w, h = struct.unpack('<2i', out[16:24])
+        return w, h, out[16 + 44:]
+    w, h = struct.unpack('<2i', out[16:24])
+    return w, h, out[24:]
 
 
 def psnr(x, y):

@@ -6,7 +6,7 @@
 // HEIC and AVIF by libheif, which applies their own rotation and mirror.
 // Every size is read from the file's header and refused over maxside
 // before a pixel is decoded. Other kinds are left to SDL_image.
-#include "own.h"
+#include "decoder.h"
 
 #include <libheif/heif.h>
 #include <algorithm>

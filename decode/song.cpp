@@ -6,7 +6,7 @@
 // left to SDL 1.2's converter, which changes rates only by powers of two.
 // Only the first maxmusic seconds are decoded: a long song costs no more
 // than a short one.
-#include "own.h"
+#include "decoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -98,6 +98,18 @@ static void screensonly()
 		setenv("SDL_VIDEODRIVER", compat ? "x11,wayland" : "x11", 0);
 }
 
+// blocks or unblocks (how) the interrupt and the termination, which SDL
+// makes a quit event of once it is started: a program may hold them until
+// then (main.cpp)
+static void sigs(int how)
+{
+	sigset_t set;
+	sigemptyset(&set);
+	sigaddset(&set, SIGINT);
+	sigaddset(&set, SIGTERM);
+	sigprocmask(how, &set, NULL);
+}
+
 void homon()
 {
 	on_exit(paska, NULL);
@@ -105,6 +117,7 @@ void homon()
 	screensonly();
 	quiet(true);
 	SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
+	sigs(SIG_UNBLOCK);
 	s = SDL_SetVideoMode(scrw, scrh, scrbpp, SDL_FULLSCREEN);
 	if (!s)
 		exit(exitvideo);

@@ -113,17 +113,20 @@ std::string selfdir()
 	return dir.substr(0, dir.rfind('/') + 1);
 }
 
-// where brindlewock-decode is: as set, else beside the running program,
-// else where the show's package puts it, seen from the running program's
-// folder (the capture's, in another folder of the same prefix)
-static std::string decoderpath()
+// where the decoder of kind ("picture" or "music") is: brindlewock-decode
+// or brindlewock-decode-music, beside decoder where that is set, else
+// beside the running program, else where the show's package puts it, seen
+// from the running program's folder (the capture's, in another folder of
+// the same prefix)
+static std::string decoderpath(const std::string &kind)
 {
+	std::string tail = kind == "music" ? "-music" : "";
 	if (decoder)
-		return decoder;
-	std::string dir = selfdir(), beside = dir + "brindlewock-decode";
+		return decoder + tail;
+	std::string dir = selfdir(), beside = dir + "brindlewock-decode" + tail;
 #ifdef BRINDLEWOCK_DECODEREL
 	if (access(beside.c_str(), X_OK) != 0)
-		return dir + BRINDLEWOCK_DECODEREL;
+		return dir + BRINDLEWOCK_DECODEREL + tail;
 #endif
 	return beside;
 }
@@ -134,7 +137,7 @@ static std::string decoderpath()
 // runtime a user picked with LD_LIBRARY_PATH, and what is preloaded.
 static pid_t spawn(const std::vector<std::string> &args, int sock)
 {
-	std::string path = decoderpath();
+	std::string path = decoderpath(args[0]);
 	std::vector<char *> argv{ (char *)"brindlewock-decode" }, envp;
 	for (auto &a : args)
 		argv.push_back((char *)a.c_str());

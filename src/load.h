@@ -11,7 +11,8 @@
 #include <string>
 
 
-// where brindlewock-decode is; null (the default): beside the running program
+// where brindlewock-decode is, and brindlewock-decode-music beside it; null
+// (the default): beside the running program
 extern const char *decoder;
 // the picture is the viewer's own, named on a command line: its decoder
 // fits it to the show's picture's place (decode.cpp)

@@ -2,6 +2,21 @@
 // exit handler that start-up registered (brindlewock.cpp).
 #include "brindlewock.h"
 
+#include <csignal>
+
+// An interrupt or a termination that comes before SDL is started, to make a
+// quit of it, would end the show by its default action, with no status of
+// the show's: from the program's first moments they wait, blocked, until
+// homon has started SDL.
+__attribute__((constructor)) static void holdsignals()
+{
+	sigset_t sigs;
+	sigemptyset(&sigs);
+	sigaddset(&sigs, SIGINT);
+	sigaddset(&sigs, SIGTERM);
+	sigprocmask(SIG_BLOCK, &sigs, NULL);
+}
+
 int main(int, char **)
 {
 	homon();

@@ -23,6 +23,7 @@ def packages(prefix="usr"):
         "games/brindlewock": True,
         "lib/games/brindlewock/brindlewock": True,
         "lib/games/brindlewock/brindlewock-decode": True,
+        "lib/games/brindlewock/brindlewock-decode-music": True,
         "share/games/brindlewock/galleri.jpg": False,
         "share/games/brindlewock/musa.ogg": False,
         "share/applications/brindlewock.desktop": False,
