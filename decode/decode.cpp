@@ -201,7 +201,8 @@ static bool confine(const tasks &t)
 	// what a thread does as it starts, where one a library started has not
 	// yet got so far: its restartable sequences and robust locks, its own
 	// name and how it is scheduled; a higher priority is refused, not fatal
-	for (int call : { SCMP_SYS(rseq), SCMP_SYS(set_robust_list), SCMP_SYS(sched_getscheduler), SCMP_SYS(sched_getparam) })
+	for (int call : { SCMP_SYS(rseq), SCMP_SYS(set_robust_list), SCMP_SYS(sched_getscheduler), SCMP_SYS(sched_getparam),
+	                  SCMP_SYS(sched_getaffinity) })
 		rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, call, 0);
 	rc |= seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME));
 	for (int call : { SCMP_SYS(setpriority), SCMP_SYS(sched_setscheduler), SCMP_SYS(sched_setparam) })
