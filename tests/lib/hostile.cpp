@@ -348,7 +348,15 @@ extern "C" int avformat_open_input(void **ctx, const char *url, void *fmt, void 
 // libde265's, as libheif starts its decoder for a HEIC
 extern "C" int de265_start_worker_threads(void *ctx, int n)
 {
-	int r = next<int (*)(void *, int)>("de265_start_worker_threads")(ctx, n);
+	// libheif 1.16 and later load libde265 through a plugin of their own,
+	// out of the program's global scope
+	auto start = next<int (*)(void *, int)>("de265_start_worker_threads");
+	if (!start)
+		if (void *lib = dlopen("libde265.so.0", RTLD_LAZY | RTLD_NOLOAD))
+			start = (int (*)(void *, int))dlsym(lib, "de265_start_worker_threads");
+	if (!start)
+		abort();
+	int r = start(ctx, n);
 	if (is("worker"))
 		forever();
 	return r;

@@ -5,7 +5,7 @@
 // Calls that SDL's own libraries make to each other are not logged, nor
 // those of the show's decoder processes, which may open no file. With
 // SPY_HOLD set, the show stops in srand, before SDL is started, until the
-// file SPY_HOLD names exists: a show there dies of any signal. With
+// file SPY_HOLD names exists: an interrupt or a termination waits there. With
 // SPY_HOLDRENAME set, a program stops itself (SIGSTOP) before its first
 // rename, so that a test can act while it holds its finished files under
 // their temporary names. SPY_NOEXCHANGE=1 makes renameat2 refuse
