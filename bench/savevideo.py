@@ -15,7 +15,6 @@ spin for the whole measurement. --settings sets what the worker encodes with
 frames at 10, 30 and 50 s against tools/mkstill --fps 30's. Prints a line a
 run and the medians."""
 import argparse
-import json
 import multiprocessing
 import os
 import statistics

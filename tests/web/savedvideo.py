@@ -119,9 +119,12 @@ def save(b, hidden=False):
         const status = document.getElementById('status');
         window.savesaid = [];
         window.seenstates = [document.visibilityState];
-        new MutationObserver(() => savesaid.push(status.textContent)).observe(status,
-            { subtree: true, childList: true, characterData: true });
-        document.addEventListener('visibilitychange', () => seenstates.push(document.visibilityState));
+        if (!window.savewatch) {
+            window.savewatch = true;
+            new MutationObserver(() => savesaid.push(status.textContent)).observe(status,
+                { subtree: true, childList: true, characterData: true });
+            document.addEventListener('visibilitychange', () => seenstates.push(document.visibilityState));
+        }
         return true;
     })()""")
     b.click("#save")
