@@ -84,13 +84,19 @@ def hide(b):
     """Brings a second tab to the front, hiding the page's; returns a
     function that brings the page's back."""
     if hasattr(b, "session"):
-        # Chromium: a new target, activated
+        # Chromium: a new target, which comes to the front; a page whose
+        # focus is emulated (as after a freeze) would stay visible
+        b.page("Emulation.setFocusEmulationEnabled", enabled=False)
         tab = b.call("Target.createTarget", url="about:blank")["targetId"]
-        poll(b, "document.visibilityState === 'hidden'", "the tab hidden")
 
         def back():
             b.call("Target.closeTarget", targetId=tab)
             b.until("document.visibilityState === 'visible'", "the tab in sight again")
+        try:
+            poll(b, "document.visibilityState === 'hidden'", "the tab hidden")
+        except BaseException:
+            back()
+            raise
         return back
     # Firefox: a new tab, switched to, and back by its handle
     page = b.call("WebDriver:GetWindowHandle")
@@ -98,13 +104,17 @@ def hide(b):
     tab = b.call("WebDriver:NewWindow", type="tab", focus=True)["handle"]
     b.call("WebDriver:SwitchToWindow", handle=tab, focus=True)
     b.call("WebDriver:SwitchToWindow", handle=page, focus=False)
-    poll(b, "document.visibilityState === 'hidden'", "the tab hidden")
 
     def back():
         b.call("WebDriver:SwitchToWindow", handle=tab, focus=True)
         b.call("WebDriver:CloseWindow")
         b.call("WebDriver:SwitchToWindow", handle=page, focus=True)
         b.until("document.visibilityState === 'visible'", "the tab in sight again")
+    try:
+        poll(b, "document.visibilityState === 'hidden'", "the tab hidden")
+    except BaseException:
+        back()
+        raise
     return back
 
 
@@ -130,10 +140,12 @@ def save(b, hidden=False):
     b.click("#save")
     start = time.monotonic()
     back = hide(b) if hidden else None
-    poll(b, "document.documentElement.dataset.save !== 'saving'", "the video made", SAVEWAIT)
+    try:
+        poll(b, "document.documentElement.dataset.save !== 'saving'", "the video made", SAVEWAIT)
+    finally:
+        if back:
+            back()
     took = time.monotonic() - start
-    if back:
-        back()
     saved = b.js("brindlewock.saved")
     assert b.js("document.documentElement.dataset.save") == "saved", b.js("document.getElementById('status').textContent")
     saved["path"] = b.saved(saved["name"], saved["bytes"])
