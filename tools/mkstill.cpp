@@ -2,13 +2,16 @@
  * mkstill: draws stills of the show with its own frame code and writes each
  * as a PNG of the 640 x 480 screen, or of a part of it scaled down.
  *
- *   mkstill [--seed N] [--picture FILE | --own FILE] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...
+ *   mkstill [--seed N] [--picture FILE | --own FILE] [--fps N] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...
  *   mkstill --runtime
  *
  * A still at MS is the frame the show draws at show time MS when its frames
  * come every 40 ms from 0 (still()), from a cold fire and the seed; the
  * stills asked for are drawn in order of time along one run of the schedule,
- * which gives each the same bytes as a run of its own.
+ * which gives each the same bytes as a run of its own. With --fps N the
+ * frames come instead as brindlewock-capture --fps N draws them, frame k at
+ * k * 1000 / N ms, and a still at MS is the first of them at or after MS:
+ * a saved video's frame, to compare it with.
  * The picture is loaded the way the show loads it (default "galleri.jpg" in
  * the current directory), or, with --own, as the show loads a picture of
  * one's own named on the command line, fitted to the picture's place; the
@@ -121,6 +124,7 @@ int main(int argc, char **argv)
 	unsigned seed = 1;
 	const char *picture = imf[0];
 	int cx = 0, cy = 0, cw = scrw, ch = scrh, ow = 0, oh = 0;
+	int fps = 0;                      // frames a second of the capture's schedule; 0 the still schedule
 	int i = 1;
 	if (argc == 2 && !strcmp(argv[1], "--runtime")) {
 		puts(sdlcompat() ? "compat" : "classic");
@@ -133,7 +137,11 @@ int main(int argc, char **argv)
 			picture = argv[i + 1];
 			ownpicture = !strcmp(argv[i], "--own");
 		}
-		else if (!strcmp(argv[i], "--crop")) {
+		else if (!strcmp(argv[i], "--fps")) {
+			fps = atoi(argv[i + 1]);
+			if (fps < 1 || fps > 1000)
+				die("not 1 to 1000 frames a second:", argv[i + 1]);
+		} else if (!strcmp(argv[i], "--crop")) {
 			if (sscanf(argv[i + 1], "%d,%d,%d,%d", &cx, &cy, &cw, &ch) != 4 || cx < 0 || cy < 0 ||
 			    cw < 1 || ch < 1 || cx + cw > scrw || cy + ch > scrh)
 				die("not X,Y,W,H within the screen:", argv[i + 1]);
@@ -144,7 +152,7 @@ int main(int argc, char **argv)
 			die("unknown option", argv[i]);
 	}
 	if (i == argc) {
-		fprintf(stderr, "usage: mkstill [--seed N] [--picture FILE | --own FILE] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...\n");
+		fprintf(stderr, "usage: mkstill [--seed N] [--picture FILE | --own FILE] [--fps N] [--crop X,Y,W,H] [--size WxH] MS:OUT.png...\n");
 		return 2;
 	}
 	if (!ow) {
@@ -167,9 +175,17 @@ int main(int argc, char **argv)
 	std::vector<uint8_t> bgr0((size_t)scrw * scrh * 4), rgb((size_t)scrw * scrh * 3);
 	srand(seed);
 	int32_t next = 0;
+	int64_t k = 0;                    // the capture's schedule: the next frame
 	framestate f = framestart(0);
 	for (auto &[ms, out] : stills) {
-		next = still(next, ms, f);
+		if (fps) {
+			// frame k at k * 1000 / fps ms, as the capture's clock reads (its
+			// start is 0): up to the first at or after ms
+			int64_t last = std::max<int64_t>(k, ((int64_t)ms * fps + 999) / 1000);
+			for (; k <= last; k++)
+				frame((uint32_t)(k * 1000 / fps), 0, f);
+		} else
+			next = still(next, ms, f);
 		scrcopy(bgr0.data());
 		for (size_t p = 0; p < (size_t)scrw * scrh; p++)
 			for (int c = 0; c < 3; c++)

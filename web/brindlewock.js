@@ -71,6 +71,7 @@
 	let reading = 0;                  // chosen files being decoded
 	const chosen = { picture: 0, music: 0 }; // the number of the latest choice of each
 	let saving = null;                // the AbortController of the video being made
+	let saves = 0;                    // videos saved from this page, each named apart
 	let shownseed = seed();           // the seed on the menu: the next video's, the last show's
 	let playing = null;               // the files of the show running or last run: { picture, music }
 	const loaded = { got: 0, total: 0 }; // the bytes of the files fetched beside the page
@@ -892,12 +893,14 @@
 		const busy = !wasm || !picture || reading > 0 || saving !== null || root.dataset.state === 'waiting';
 		for (const id of ['play', 'again', 'picchoose', 'musicchoose', 'picdefault', 'musicdefault'])
 			$(id).disabled = busy;
-		const saver = window.brindlewocksave && typeof VideoEncoder === 'function';
+		const saver = window.brindlewocksave && typeof VideoEncoder === 'function' && !brindlewocksave.unable;
 		$('save').disabled = busy || !musicloaded || !saver;
 		if (!window.brindlewocksave && document.readyState !== 'loading')
 			$('save').textContent = 'Save video (not in this build of the page)';
 		else if (typeof VideoEncoder !== 'function')
 			$('save').textContent = 'Save video (this browser can\'t encode video)';
+		else if (window.brindlewocksave && brindlewocksave.unable)
+			$('save').textContent = `Save video (${brindlewocksave.unable})`;
 	}
 
 	function say(text) {
@@ -1202,12 +1205,15 @@
 
 	// The show rendered into a video file, frame k at k * 1000 / savefps ms
 	// up to the first frame at or after the show's end, as the native
-	// capture draws it, by an instance of the module of its own, with the
-	// picture, the music and the seed of the menu; encoded and put in its
-	// file by save.js, and handed to the browser to save. Nothing leaves the
-	// viewer's machine.
+	// capture draws it, with the picture, the music and the seed of the
+	// menu: drawn by an instance of the module of its own, encoded and put in
+	// its file in a worker of save.js's, where a hidden tab doesn't slow it,
+	// and handed to the browser to save, each save under a name of its own.
+	// The progress bar follows every report; the status, which a screen
+	// reader announces, changes at each quarter. Nothing leaves the viewer's
+	// machine.
 	async function save() {
-		if (saving || !picture || reading || !window.brindlewocksave)
+		if (saving || !picture || reading || !window.brindlewocksave || brindlewocksave.unable)
 			return;
 		saving = new AbortController();
 		controls();
@@ -1218,26 +1224,29 @@
 		const bar = $('progress');
 		bar.value = 0;
 		bar.style.visibility = 'visible';
+		bar.setAttribute('aria-label', 'Video made');
 		say('Making the video…');
 		const t0 = performance.now();
 		const seedof = shownseed;
+		let making = '', said = 0;
 		try {
-			const m = await instance();
-			topicture(m, picture);
-			m.webstart(seedof);
-			const frames = Math.ceil(lastms * savefps / 1000) + 1;
 			const made = await brindlewocksave.save({
-				width: scrw, height: scrh, fps: savefps, music, signal: saving.signal,
-				frame(k) {
-					const elapsed = m.webframe(Math.floor(k * 1000 / savefps));
-					return { pixels: new Uint8Array(m.memory.buffer, m.webpresent(), scrw * scrh * 4), last: m.webover(elapsed) };
+				module: wasmmodule, picture, seed: seedof, music, fps: savefps, until: lastms, signal: saving.signal,
+				file(format) {
+					making = format;
+					say(`Making the video (${format})…`);
 				},
-				progress(k) {
-					bar.value = k / frames;
-					say(`Making the video: ${Math.floor(100 * k / frames)} %`);
+				progress(k, n) {
+					bar.value = k / n;
+					const quarter = Math.floor(4 * k / n);
+					if (quarter > said && k < n) {
+						said = quarter;
+						say(`Making the video (${making}): ${25 * quarter} %`);
+					}
 				},
 			});
-			const name = `brindlewock-${seedof}.${made.ext}`;
+			saves++;
+			const name = `brindlewock-${seedof}${saves > 1 ? `-${saves}` : ''}.${made.ext}`;
 			const a = document.createElement('a');
 			a.href = URL.createObjectURL(made.blob);
 			a.download = name;
@@ -1261,6 +1270,7 @@
 		}
 		saving = null;
 		bar.style.visibility = 'hidden';
+		bar.setAttribute('aria-label', 'Loaded');
 		$('save').hidden = false;
 		$('cancel').hidden = true;
 		controls();

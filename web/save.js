@@ -1,114 +1,89 @@
-// The page's "Save video": frames and music encoded by the browser's own
-// encoders (WebCodecs) and put into a video file by mediabunny, the muxer
-// from npm, all in the page; nothing is sent anywhere. The build bundles this
-// file with mediabunny into build/web/save.js (esbuild), which the page loads
-// after its own script and the single file carries. The page draws the
-// frames with the show's own module and calls
+// The page's "Save video": the show's frames drawn by an instance of its
+// module of its own and encoded with the music by the browser's own encoders
+// (WebCodecs) into a video file by mediabunny, the muxer from npm, all in a
+// dedicated worker (saveworker.js), where a hidden tab's throttling of its
+// timers doesn't reach; nothing is sent anywhere. The build bundles this
+// file, the worker's part and mediabunny into build/web/save.js (esbuild),
+// which the page loads after its own script and the single file carries
+// inline. The same script is the worker: started from its own address, or
+// in the single file, where it has none, from a blob: address made of its
+// own text. The page calls
 //
-//   brindlewocksave.save({ width, height, fps, frame, music, progress, signal })
+//   brindlewocksave.save({ module, picture, seed, music, fps, until, progress, file, signal })
 //
-// frame(k) gives frame k's RGBA pixels and whether it is the last; music is an
-// AudioBuffer or null; progress(k) is told of each frame done; signal (an
-// AbortSignal) cancels. It resolves to { blob, ext, format }.
-import {
-	Output, Mp4OutputFormat, WebMOutputFormat, BufferTarget, VideoSampleSource, AudioSampleSource,
-	VideoSample, AudioSample, canEncodeVideo, canEncodeAudio,
-} from 'mediabunny';
+// module is the show's compiled WebAssembly.Module, picture { w, h, rgba },
+// music an AudioBuffer or null; progress(k, n) is told of frames done, and
+// file(format) of what is made once the worker knows; signal (an
+// AbortSignal) cancels, ending the worker at once. It resolves to
+// { blob, ext, format }. brindlewocksave.settings, for measurements, are
+// what the worker encodes with (saveworker.js); brindlewocksave.unable says
+// why this browser can't make a video, or is null.
+import { work, settings } from './saveworker.js';
 
-const videobitrate = 4e6;             // bits a second of video
-const audiobitrate = 160e3;           // bits a second of music
-const keyframes = 2;                  // s between key frames
-const maxchannels = 2;                // channels of music encoded at most
-const yieldms = 40;                   // ms of work at most before the page gets a turn
+const maxchannels = 2;             // channels of music handed over at most
 
-// the files, best first: H.264 and AAC in MP4 where the browser encodes
-// both, else VP8 or VP9 with Opus in WebM. VP8 comes first: in real-time
-// mode both Chromium's and Firefox's encoders make it several times as fast
-// as the show plays, where Firefox's VP9 is slower than the show.
-const files = [
-	{ format: 'MP4, H.264 and AAC', ext: 'mp4', type: 'video/mp4', video: 'avc', audio: 'aac', muxer: () => new Mp4OutputFormat({ fastStart: 'in-memory' }) },
-	{ format: 'WebM, VP8 and Opus', ext: 'webm', type: 'video/webm', video: 'vp8', audio: 'opus', muxer: () => new WebMOutputFormat() },
-	{ format: 'WebM, VP9 and Opus', ext: 'webm', type: 'video/webm', video: 'vp9', audio: 'opus', muxer: () => new WebMOutputFormat() },
-];
-
-// the first file whose video (and, with music, whose audio) the browser
-// encodes; with music no file's audio can hold, the first it encodes the
-// video of, silent
-async function choosefile(width, height, fps, channels) {
-	const video = async f => canEncodeVideo(f.video, { width, height, bitrate: videobitrate, frameRate: fps });
-	const audio = async f => canEncodeAudio(f.audio, { numberOfChannels: channels, sampleRate: 48000, bitrate: audiobitrate });
-	for (const f of files)
-		if (await video(f) && (!channels || await audio(f)))
-			return { ...f, silent: !channels };
-	for (const f of files)
-		if (await video(f))
-			return { ...f, format: f.format.replace(/ and \w+$/, ', without sound'), silent: true };
-	throw new Error('this browser can encode none of H.264, VP9 and VP8');
+// the script's own source, for the worker: its address, else its text
+const me = typeof document !== 'undefined' ? document.currentScript : null;
+let source = null;
+function workersource() {
+	if (!source)
+		source = me.src || URL.createObjectURL(new Blob([me.textContent], { type: 'text/javascript' }));
+	return source;
 }
 
-// the music's samples from a to b, its channels one after another
-function samples(music, channels, a, b) {
-	const out = new Float32Array((b - a) * channels);
-	for (let c = 0; c < channels; c++)
-		out.set(music.getChannelData(c).subarray(a, b), c * (b - a));
-	return new AudioSample({ data: out, format: 'f32-planar', numberOfChannels: channels, sampleRate: music.sampleRate, timestamp: a / music.sampleRate });
-}
-
-async function save({ width, height, fps, frame, music, progress, signal }) {
-	const channels = music ? Math.min(music.numberOfChannels, maxchannels) : 0;
-	const file = await choosefile(width, height, fps, channels);
-	const output = new Output({ format: file.muxer(), target: new BufferTarget() });
-	const video = new VideoSampleSource({ codec: file.video, bitrate: videobitrate, keyFrameInterval: keyframes, latencyMode: 'realtime' });
-	output.addVideoTrack(video, { frameRate: fps });
-	let audio = null;
-	if (!file.silent) {
-		audio = new AudioSampleSource({ codec: file.audio, bitrate: audiobitrate });
-		output.addAudioTrack(audio);
-	}
-	await output.start();
-	try {
-		// the music from the show's start, as the native show's starts with
-		// its clock, each frame's time of it with the frame, up to the
-		// video's end
-		let heard = 0;
-		let turn = performance.now();
-		for (let k = 0, last = false; !last; k++) {
-			signal.throwIfAborted();
-			const f = frame(k);
-			last = f.last;
-			// a VideoFrame copies the pixels, which the next frame overwrites
-			const picture = new VideoFrame(f.pixels, {
-				format: 'RGBX', codedWidth: width, codedHeight: height,
-				timestamp: Math.round(k * 1e6 / fps), duration: Math.round(1e6 / fps),
-			});
-			const sample = new VideoSample(picture);
-			await video.add(sample);
-			sample.close();
-			picture.close();
-			if (audio) {
-				const upto = Math.min(Math.round((k + 1) * music.sampleRate / fps), music.length);
-				if (upto > heard) {
-					const s = samples(music, channels, heard, upto);
-					await audio.add(s);
-					s.close();
-					heard = upto;
-				}
+function save({ module, picture, seed, music, fps, until, progress, file, signal }) {
+	return new Promise((resolve, reject) => {
+		signal.throwIfAborted();
+		const worker = new Worker(workersource());
+		const stop = () => {
+			worker.terminate();
+			reject(signal.reason);
+		};
+		signal.addEventListener('abort', stop, { once: true });
+		const finish = () => {
+			signal.removeEventListener('abort', stop);
+			worker.terminate();
+		};
+		worker.onmessage = e => {
+			const d = e.data;
+			if (d.file)
+				file(d.file);
+			else if (d.done)
+				progress(d.done, d.of);
+			else if (d.buffer) {
+				finish();
+				resolve({ blob: new Blob([d.buffer], { type: d.type }), ext: d.ext, format: d.format });
+			} else if (d.error) {
+				finish();
+				reject(new Error(d.error));
 			}
-			progress(k + 1);
-			if (performance.now() - turn > yieldms) {
-				await new Promise(r => setTimeout(r));
-				turn = performance.now();
-			}
-		}
-		video.close();
-		if (audio)
-			audio.close();
-		await output.finalize();
-	} catch (e) {
-		await output.cancel();
-		throw e;
-	}
-	return { blob: new Blob([output.target.buffer], { type: file.type }), ext: file.ext, format: file.format };
+		};
+		worker.onerror = e => {
+			finish();
+			reject(new Error(e.message || 'the worker making the video failed'));
+		};
+		// the music's samples, copied: the page keeps its own for the show
+		const channels = music ? Array.from({ length: Math.min(music.numberOfChannels, maxchannels) },
+			(_, c) => music.getChannelData(c).slice()) : null;
+		const rgba = picture.rgba.slice();
+		worker.postMessage({
+			module, picture: { w: picture.w, h: picture.h, rgba }, seed, fps, until, settings,
+			music: channels && { rate: music.sampleRate, channels },
+		}, [rgba.buffer, ...(channels || []).map(c => c.buffer)]);
+	});
 }
 
-window.brindlewocksave = { save };
+// Why this browser can't save a video true to the show, or null. WebKitGTK
+// (and WPE; 2.50 with GStreamer's encoders): its page's process dies as
+// soon as the muxer's audio encoding starts, in the page or in a worker
+// alike, and its VP8 and VP9 encoders take no bitrate, giving 0.03 to
+// 0.45 Mbit/s and 19 to 21 dB where the show's frames need 25 to 28: the
+// page says so instead of offering it. Its user agent is WebKit's on Linux.
+const ua = typeof navigator === 'undefined' ? '' : navigator.userAgent;
+const unable = /AppleWebKit/.test(ua) && /Linux/.test(ua) && !/Chrom|Android|Edg|Firefox/.test(ua)
+	? 'this browser\'s encoders lose the music and most of the picture' : null;
+
+if (typeof document === 'undefined')
+	work();
+else
+	window.brindlewocksave = { save, settings, unable };
