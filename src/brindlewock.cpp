@@ -25,6 +25,8 @@
 #include "load.h"
 #include "picture.h"
 
+#include <SDL_syswm.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
@@ -98,6 +100,33 @@ static void screensonly()
 		setenv("SDL_VIDEODRIVER", compat ? "x11,wayland" : "x11", 0);
 }
 
+// The SDL-2-based runtime takes the screen for a fullscreen mode by making
+// its window the desktop's size and scaling the frame up to fill it, its
+// shape kept. It leaves the resizing of the X window to a window manager,
+// but counts the window as resized at once: with none (a bare X server, a
+// kiosk session), the window stays 640 x 480 while SDL draws for the whole
+// screen, and only the bottom-left corner of the magnified frame is seen.
+// So the window is given the screen itself, as a window manager would
+// give it; SDL learns of it from the X server, and the whole frame fills
+// the screen. With a window manager the window has the screen already.
+static void fillscreen()
+{
+	SDL_SysWMinfo wm;
+	SDL_VERSION(&wm.version);
+	if (SDL_Linked_Version()->patch < 50 || SDL_GetWMInfo(&wm) != 1 || wm.subsystem != SDL_SYSWM_X11)
+		return;
+	Display *d = wm.info.x11.display;
+	Window w = wm.info.x11.window;
+	XWindowAttributes a;
+	if (!XGetWindowAttributes(d, w, &a))
+		return;
+	int sw = WidthOfScreen(a.screen), sh = HeightOfScreen(a.screen);
+	if (a.width != sw || a.height != sh) {
+		XMoveResizeWindow(d, w, 0, 0, sw, sh);
+		XFlush(d);
+	}
+}
+
 void homon()
 {
 	on_exit(paska, NULL);
@@ -108,6 +137,7 @@ void homon()
 	s = SDL_SetVideoMode(scrw, scrh, scrbpp, SDL_FULLSCREEN);
 	if (!s)
 		exit(exitvideo);
+	fillscreen();
 	SDL_ShowCursor(SDL_DISABLE);
 	Mix_OpenAudio(audiorate, AUDIO_S16LSB, audiochans, audiochunk);
 	quiet(false);
