@@ -25,11 +25,14 @@
 #include "load.h"
 #include "picture.h"
 
+#include <SDL_syswm.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 const char *imf[1] = { "galleri.jpg" };
@@ -56,9 +59,15 @@ void paska(int status, void *)
 	sigaction(SIGTERM, &sa, NULL);
 	sigaction(SIGINT, &sa, NULL);
 	sigaction(SIGALRM, &sa, NULL);
-	alarm(quitwait);
+	// an interval timer rather than alarm(): the tests' fast clock, a
+	// preloaded library, divides alarm's whole seconds by its speed, down to
+	// none, which cancels it; this one is left in real time
+	itimerval wait = {}, none = {};
+	wait.it_value.tv_sec = quitwait / 1000;
+	wait.it_value.tv_usec = quitwait % 1000 * 1000;
+	setitimer(ITIMER_REAL, &wait, NULL);
 	SDL_Quit();
-	alarm(0);
+	setitimer(ITIMER_REAL, &none, NULL);
 }
 
 // Points standard output and error at /dev/null (on), and back (off). The
@@ -110,6 +119,56 @@ static void sigs(int how)
 	sigprocmask(how, &set, NULL);
 }
 
+// the X display's connection and the show's window, where SDL draws on X
+static bool xwindow(SDL_SysWMinfo &wm)
+{
+	SDL_VERSION(&wm.version);
+	return SDL_GetWMInfo(&wm) == 1 && wm.subsystem == SDL_SYSWM_X11;
+}
+
+// The SDL-2-based runtime takes the screen for a fullscreen mode by making
+// its window the desktop's size and scaling the frame up to fill it, its
+// shape kept. It leaves the resizing of the X window to a window manager,
+// but counts the window as resized at once: with none (a bare X server, a
+// kiosk session), the window stays 640 x 480 while SDL draws for the whole
+// screen, and only the bottom-left corner of the magnified frame is seen.
+// So the window is given the screen itself, as a window manager would
+// give it; SDL learns of it from the X server, and the whole frame fills
+// the screen. With a window manager the window has the screen already.
+static void fillscreen()
+{
+	SDL_SysWMinfo wm;
+	if (!sdlcompat() || !xwindow(wm))
+		return;
+	Display *d = wm.info.x11.display;
+	Window w = wm.info.x11.window;
+	XWindowAttributes a;
+	if (!XGetWindowAttributes(d, w, &a))
+		return;
+	int sw = WidthOfScreen(a.screen), sh = HeightOfScreen(a.screen);
+	if (a.width != sw || a.height != sh) {
+		XMoveResizeWindow(d, w, 0, 0, sw, sh);
+		XFlush(d);
+	}
+}
+
+static int xgone(Display *)
+{
+	_exit(exitvideo);
+}
+
+// Xlib ends a process whose X server has gone with exit(1), whose exit
+// handler shuts SDL down over the dead connection, where Xlib finds it dead
+// again and calls exit inside exit, which hangs or aborts. Once the window
+// is up the show ends there at once instead, with the status of a display
+// gone: there is nothing left to shut down on it.
+static void xlost()
+{
+	SDL_SysWMinfo wm;
+	if (xwindow(wm))
+		XSetIOErrorHandler(xgone);
+}
+
 void homon()
 {
 	on_exit(paska, NULL);
@@ -121,6 +180,8 @@ void homon()
 	s = SDL_SetVideoMode(scrw, scrh, scrbpp, SDL_FULLSCREEN);
 	if (!s)
 		exit(exitvideo);
+	fillscreen();
+	xlost();
 	SDL_ShowCursor(SDL_DISABLE);
 	Mix_OpenAudio(audiorate, AUDIO_S16LSB, audiochans, audiochunk);
 	quiet(false);

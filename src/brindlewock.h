@@ -6,7 +6,7 @@
 #include <SDL_mixer.h>
 
 
-constexpr unsigned quitwait = 1;      // s that shutting SDL down may take before the process just ends
+constexpr int quitwait = 500;         // ms that shutting SDL down may take before the process just ends
 
 constexpr int exitvideo = 1;          // exit status: the video mode can't be set, or the display went away
 constexpr int exitpicture = 2;        // exit status: the picture can't be loaded or converted

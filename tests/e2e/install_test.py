@@ -1,10 +1,14 @@
 """Installing: cmake --install puts exactly the expected files in place, for
 the prefix installed to, and the desktop entry, the metainfo and the manual
-pages pass the checkers that desktops and Debian use."""
+pages pass the checkers that desktops and Debian use; tools/setup installs
+the page's packages where a clone lacks them, and tools/fresh removes its
+roots and nothing beyond them."""
 import email.utils
 import gzip
+import json
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -14,6 +18,19 @@ import showrun as sr
 
 CMAKE = os.environ.get("CMAKE", "cmake")
 CAPTURE = os.environ.get("CAPTURE", "1") == "1"   # the capture is built
+SOURCE = os.path.join(os.path.dirname(__file__), "..", "..")
+
+# tools/setup test on a clone whose web/node_modules is: (missing, or npm
+# put it there before or after the lock file last changed), and whether npm
+# must install the page's packages
+SETUP = [("missing", None, True), ("older than the lock", -60, True), ("newer than the lock", 60, False)]
+# tools/fresh remove on a root with scratch folders bound into it, each
+# (place in the root, scratch folder), made in order: files of the scratch
+# folders must all outlive the root
+BINDS = [("nothing mounted", []),
+         ("a folder bound into it", [("mnt", 0)]),
+         ("a folder bound inside another", [("a", 0), ("a/sub", 1)]),
+         ("one folder bound twice", [("x", 0), ("y/z", 0)])]
 
 
 def packages(prefix="usr"):
@@ -200,6 +217,65 @@ class Install(unittest.TestCase):
                 with self.subTest(name):
                     p = subprocess.run(run, cwd=empty, env=sr.env(speed=100), capture_output=True, timeout=120)
                     self.assertEqual((p.returncode, p.stderr), (0, b""))
+
+
+def mounts(under):
+    """The mount points at or under a folder."""
+    with open("/proc/self/mountinfo") as f:
+        points = [l.split()[4] for l in f]
+    return [m for m in points if m == under or m.startswith(under + "/")]
+
+
+class Tools(unittest.TestCase):
+    def test_setup_installs_the_pages_packages_where_a_clone_lacks_them(self):
+        with open(os.path.join(SOURCE, "web", "package-lock.json")) as f:
+            lock = json.load(f)["packages"]
+        names = [k for k in lock if k.count("node_modules/") == 1 and not lock[k].get("optional")]
+        for state, age, installs in SETUP:
+            with self.subTest(node_modules=state), sr.workdir() as clone:
+                for f in ("tools/setup", "web/package.json", "web/package-lock.json"):
+                    os.makedirs(os.path.dirname(os.path.join(clone, f)), exist_ok=True)
+                    shutil.copy2(os.path.join(SOURCE, f), os.path.join(clone, f))
+                web = os.path.join(clone, "web")
+                if age is not None:
+                    os.makedirs(os.path.join(web, "node_modules"))
+                    marker = os.path.join(web, "node_modules", ".package-lock.json")
+                    open(marker, "w").close()
+                    when = os.stat(os.path.join(web, "package-lock.json")).st_mtime + age
+                    os.utime(marker, (when, when))
+                p = subprocess.run([os.path.join(clone, "tools", "setup"), "test"], capture_output=True, text=True,
+                                   timeout=600)
+                self.assertEqual(p.returncode, 0, p.stderr[-2000:])
+                got = {n: os.path.exists(os.path.join(web, n, "package.json")) for n in names}
+                self.assertEqual(got, {n: installs for n in names}, p.stderr[-2000:])
+
+    def test_fresh_removes_its_root_and_nothing_beyond_it(self):
+        if os.getuid() != 0:
+            sr.skip(self, "tools/fresh runs as root, which this test is not")
+        for what, binds in BINDS:
+            with self.subTest(what), sr.workdir() as a, sr.workdir() as b:
+                outside = [os.path.realpath(a), os.path.realpath(b)]
+                for d in outside:
+                    os.makedirs(os.path.join(d, "sub"))
+                    with open(os.path.join(d, "keep"), "w") as f:
+                        f.write(d)
+                root = os.path.realpath(tempfile.mkdtemp(prefix="fresh-test-"))
+                try:
+                    for place, i in binds:
+                        os.makedirs(os.path.join(root, place), exist_ok=True)
+                        subprocess.run(["mount", "--bind", outside[i], os.path.join(root, place)], check=True)
+                    p = subprocess.run([os.path.join(SOURCE, "tools", "fresh"), "remove", root],
+                                       capture_output=True, text=True, timeout=60)
+                    self.assertEqual((p.returncode, p.stderr), (0, ""))
+                    self.assertFalse(os.path.exists(root))
+                    self.assertEqual(mounts(root), [])
+                    for d in outside:
+                        with open(os.path.join(d, "keep")) as f:
+                            self.assertEqual((sorted(os.listdir(d)), f.read()), (["keep", "sub"], d))
+                finally:
+                    for m in sorted(mounts(root), reverse=True):
+                        subprocess.run(["umount", "-l", m])
+                    subprocess.run(["rm", "-rf", "--one-file-system", root])
 
 
 if __name__ == "__main__":

@@ -293,14 +293,15 @@ SERVERS = {}
 
 
 @contextlib.contextmanager
-def xvfb():
-    """A virtual X server the size of the show's screen on a display number
-    it picks itself; yields its DISPLAY (its process is SERVERS[DISPLAY]). -noreset: a server that resets when
+def xvfb(size=(640, 480)):
+    """A virtual X server of the given size, the show's screen unless told,
+    on a display number it picks itself; yields its DISPLAY (its process is
+    SERVERS[DISPLAY]). -noreset: a server that resets when
     its last client leaves drops a client that connects during the reset,
     and classic SDL 1.2 opens a probing connection and closes it just before
     it connects for good."""
     r, w = os.pipe()
-    x = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "640x480x24",
+    x = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "%dx%dx24" % size,
                           "-nolisten", "tcp", "-noreset"], pass_fds=(w,),
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(w)
@@ -315,6 +316,22 @@ def xvfb():
         SERVERS.pop(":" + n, None)
         x.terminate()
         x.wait()
+
+
+@contextlib.contextmanager
+def openbox(display):
+    """A window manager on the display, once it has taken the screen (it
+    names itself on the root window)."""
+    wm = subprocess.Popen(["openbox"], env=dict(os.environ, DISPLAY=display),
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        until("the window manager", lambda: "window id" in subprocess.run(
+            ["xprop", "-root", "-display", display, "_NET_SUPPORTING_WM_CHECK"],
+            capture_output=True, text=True).stdout, wm)
+        yield
+    finally:
+        wm.terminate()
+        wm.wait()
 
 
 def findwindow(display, show=None, name="brindlewock", timeout=20):
@@ -340,7 +357,10 @@ def shown(display, show=None, timeout=20):
     look that saw it."""
     def frame():
         t = time.time()
-        return t if len(set(xwd(display)[-300000::97])) > 8 else None
+        raw = xwd(display)
+        # the pixels follow the header and its colour map of 12-byte entries
+        head, colours = struct.unpack(">I", raw[:4])[0], struct.unpack(">I", raw[76:80])[0]
+        return t if len(set(raw[head + 12 * colours::97])) > 8 else None
     return until("a frame on the screen", frame, show, timeout)
 
 
@@ -362,8 +382,15 @@ def screenshot(display, png=None):
     raw = xwd(display)
     if png:
         subprocess.run(["convert", "xwd:-", png], input=raw, check=True)
-    w, h = struct.unpack(">II", raw[16:24])  # the xwd header's pixmap size
-    rgb = subprocess.run(["convert", "xwd:-", "-depth", "8", "rgb:-"], input=raw, capture_output=True,
+    return image(raw, "xwd")
+
+
+def image(data, kind):
+    """An image file's bytes as (width, height, rgb bytes)."""
+    size = subprocess.run(["identify", "-format", "%w %h", kind + ":-"], input=data, capture_output=True,
+                          check=True).stdout
+    w, h = map(int, size.split())
+    rgb = subprocess.run(["convert", kind + ":-", "-depth", "8", "rgb:-"], input=data, capture_output=True,
                          check=True).stdout
     assert len(rgb) == w * h * 3, (w, h, len(rgb))
     return w, h, rgb
