@@ -20,7 +20,7 @@
  *
  * The module is a WASI reactor whose _initialize the page calls first, and it
  * imports nothing: the clock, the events, the sound and the
- * decoding of the two files are the page's (brindlewock.js).
+ * decoding of the two files are the page's (page/, bundled into brindlewock.js).
  */
 #include "config.h"
 #include "frame.h"
