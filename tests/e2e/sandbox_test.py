@@ -362,7 +362,12 @@ class Sandbox(unittest.TestCase):
                                                     BRINDLEWOCK_OWNPICTURE=None if pixels else "1"),
                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                     if sig:
-                        time.sleep(0.2)  # the user's press, not a wait for anything
+                        # pressed once the show's own code runs (before that
+                        # the loader is still mapping its libraries, where no
+                        # program can catch a signal), a moment into its start
+                        sr.until("the show's start", lambda: os.path.exists(log) and
+                                 any(c.startswith("srand") for c in sr.calls(log)), p)
+                        time.sleep(0.2)
                         os.killpg(p.pid, sig)
                         pressed = time.monotonic()
                     out, err = p.stdout.read(), p.stderr.read()
