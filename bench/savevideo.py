@@ -30,13 +30,10 @@ def spin():
 
 
 def browser(engine):
-    import chromium
-    import marionette
+    import bidi
     import webkit
-    if engine == "chromium":
-        return chromium.Chromium(downloads=True)
-    if engine == "firefox":
-        return marionette.Firefox(640, 480, downloads=True)
+    if engine in bidi.ENGINES:
+        return bidi.Browser(engine, downloads=True)
     return webkit.WebKit(downloads=True)
 
 

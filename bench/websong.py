@@ -18,8 +18,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "tests", "web"), os.path.join(HERE, "..", "tests", "lib")]
-import chromium    # noqa: E402
-import marionette  # noqa: E402
+import bidi    # noqa: E402
+import webrun  # noqa: E402
 
 SONGS = [("ogg", ["-c:a", "libvorbis", "-q:a", "0"]), ("mp3", ["-c:a", "libmp3lame", "-b:a", "128k"])]
 LENGTHS = [180, 7200]  # s
@@ -100,12 +100,13 @@ def main():
                 subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=f=440:d=%d" % seconds, "-ar", "44100",
                                 *options, path], check=True)
                 songs.append(path)
-        server = chromium.Server(web)
-        for name, make in [("Chromium", lambda: chromium.Chromium()), ("Firefox", lambda: marionette.Firefox(640, 480))]:
-            b = make()
+        server = webrun.Server(web)
+        for engine in bidi.ENGINES:
+            name = engine.capitalize()
+            b = bidi.Browser(engine)
             try:
                 for path in songs:
-                    took, said, seconds, mib = measure(b, b.proc.pid, server.url + "index.html", path)
+                    took, said, seconds, mib = measure(b, b.pid, server.url + "index.html", path)
                     print("%s, %s (%.1f MB): %.2f s, %s s decoded, %+.0f MiB at most; %s" % (
                         name, os.path.basename(path), os.path.getsize(path) / 1e6, took, seconds, mib, said), flush=True)
             finally:

@@ -83,39 +83,17 @@ def poll(b, condition, what, wait=webrun.Waits.WAIT):
 def hide(b):
     """Brings a second tab to the front, hiding the page's; returns a
     function that brings the page's back."""
-    if hasattr(b, "session"):
-        # Chromium: a new target, which comes to the front; a page whose
-        # focus is emulated (as after a freeze) would stay visible
-        b.page("Emulation.setFocusEmulationEnabled", enabled=False)
-        tab = b.call("Target.createTarget", url="about:blank")["targetId"]
+    back = b.tab()
 
-        def back():
-            b.call("Target.closeTarget", targetId=tab)
-            b.until("document.visibilityState === 'visible'", "the tab in sight again")
-        try:
-            poll(b, "document.visibilityState === 'hidden'", "the tab hidden")
-        except BaseException:
-            back()
-            raise
-        return back
-    # Firefox: a new tab, switched to, and back by its handle
-    page = b.call("WebDriver:GetWindowHandle")
-    page = page.get("value", page)
-    tab = b.call("WebDriver:NewWindow", type="tab", focus=True)["handle"]
-    b.call("WebDriver:SwitchToWindow", handle=tab, focus=True)
-    b.call("WebDriver:SwitchToWindow", handle=page, focus=False)
-
-    def back():
-        b.call("WebDriver:SwitchToWindow", handle=tab, focus=True)
-        b.call("WebDriver:CloseWindow")
-        b.call("WebDriver:SwitchToWindow", handle=page, focus=True)
+    def shown():
+        back()
         b.until("document.visibilityState === 'visible'", "the tab in sight again")
     try:
         poll(b, "document.visibilityState === 'hidden'", "the tab hidden")
     except BaseException:
-        back()
+        shown()
         raise
-    return back
+    return shown
 
 
 def save(b, hidden=False):
@@ -148,7 +126,8 @@ def save(b, hidden=False):
     took = time.monotonic() - start
     saved = b.js("brindlewock.saved")
     assert b.js("document.documentElement.dataset.save") == "saved", b.js("document.getElementById('status').textContent")
-    saved["path"] = b.saved(saved["name"], saved["bytes"])
+    saved["path"] = b.saved(saved["name"])
+    assert os.path.getsize(saved["path"]) == saved["bytes"], "the file is not the page's whole video"
     saved["took"] = took
     saved["said"] = b.js("savesaid")
     saved["states"] = b.js("seenstates")

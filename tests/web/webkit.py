@@ -108,7 +108,7 @@ class WebKit(webrun.Waits):
     def click(self, selector):
         self.js("(document.querySelector(%s).click(), true)" % json.dumps(selector))
 
-    def saved(self, name, size):
+    def saved(self, name):
         path = os.path.join(self.downloads, name)
         deadline = time.monotonic() + self.WAIT
         while name not in self.done:

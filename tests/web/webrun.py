@@ -1,10 +1,13 @@
 """What the web build's tests share: where the build is, PNG files, test
 pictures, and stills of the show drawn natively by tools/mkstill."""
+import functools
+import http.server
 import json
 import os
 import random
 import subprocess
 import tempfile
+import threading
 import time
 
 import damage
@@ -106,3 +109,19 @@ class Waits:
 
     def state(self, state):
         self.until("document.documentElement.dataset.state === %s" % json.dumps(state), state)
+
+
+class Server:
+    """build/web on a free port of 127.0.0.1, served from a thread."""
+
+    def __init__(self, root):
+        class Quiet(http.server.SimpleHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=root))
+        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
