@@ -6,7 +6,8 @@
 // frames.cpp: the clock and the screen's pixels, over memory; say.cpp: its
 // messages, progress bar and temporary files; options.cpp:
 // the command line and where the files are; encode.cpp: the video and audio
-// files, written through FFmpeg; capture.cpp: start-up and the frame loop.
+// encoded through FFmpeg; place.cpp: the files written under temporary names
+// and put in place when complete; capture.cpp: start-up and the frame loop.
 #pragma once
 
 #include "frame.h"
@@ -106,9 +107,6 @@ struct outs {
 	music m;
 };
 
-// makes the files the outputs are written under until complete, beside
-// them, so that a folder that can't be written is told before the work
-void claim(const opts &o, outs &x);
 // opens the outputs claimed, their streams and the conversions that feed
 // them, for the music musa
 void openouts(const opts &o, outs &x);
@@ -120,3 +118,13 @@ void putmusic(track &t, music &m, int64_t upto, bool end);
 // flushes the encoders, completes the files and gives them their names; where
 // that fails, keeps the finished files under the names its message gives
 void finish(const opts &o, outs &x);
+
+// place.cpp
+
+// makes the files the outputs are written under until complete, beside
+// them, so that a folder that can't be written is told before the work
+void claim(const opts &o, outs &x);
+// gives the completed files their names, the WAV first; where that fails,
+// puts back the older files and keeps the new ones under the names its
+// message gives
+void putinplace(const opts &o, const outs &x);
