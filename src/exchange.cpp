@@ -86,6 +86,7 @@ struct ending {
 	bool wrong = false; // the answer's head can't be right
 	bool late = false;  // the decoder ran out of time
 	bool body = false;  // its body had begun: the head was taken
+	bool nomemory = false; // no memory for the body the head says
 	int stopped = 0;    // the interrupt or termination that stopped it
 };
 
@@ -153,7 +154,7 @@ static ending talk(child &c, const bytes &file, uint64_t want, uint64_t most, re
 				e.body = true;
 				r.body = (uint8_t *)malloc(body ? body : 1);
 				if (!r.body) {
-					SDL_SetError("no memory for what its decoder gave");
+					e.nomemory = true;
 					break;
 				}
 				r.len = body;
@@ -222,8 +223,9 @@ static int reap(child &c)
 
 // Says in SDL's error how the exchange with the decoder pid ended, where
 // it gave no picture or music: stopped by signal (raised again now for
-// the program's own handling), the decoder's own words (r emptied), an
-// answer that can't be right, too late, or how the decoder ended (status).
+// the program's own handling), the decoder's own words (r emptied), no
+// memory for its answer, an answer that can't be right, too late, or how
+// the decoder ended (status).
 static void judge(reply &r, const ending &e, pid_t pid, int status)
 {
 	if (e.stopped) {
@@ -245,6 +247,8 @@ static void judge(reply &r, const ending &e, pid_t pid, int status)
 		SDL_SetError(why == saidnomemory ? "its decoder %s" : "%s%s", why.c_str(), rest.c_str());
 		free(r.body);
 		r = reply();
+	} else if (e.nomemory) {
+		SDL_SetError("no memory for what its decoder gave");
 	} else if (e.wrong) {
 		SDL_SetError("its decoder gave an answer that can't be right");
 	} else if (e.late) {

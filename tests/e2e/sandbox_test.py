@@ -61,6 +61,7 @@ CASES = [(how, file, end, took) for file, end in (("galleri.jpg", (2, None)), ("
              ("ulimit", file, (0, False), AT_ONCE) for file in ("galleri.jpg", "musa.ogg")
              if not sr.SANITIZE]  # the sanitizers' shadow memory needs terabytes of address space
 ULIMIT = 800000 << 10  # bytes of address space: the show runs in it, the decoder wants more
+DATALIMIT = 128 << 20  # bytes of data: the show runs in it, not with the largest picture's 256 MiB more
 
 # what the capture says of the picture's decoder (and of the music's); a
 # spinning one may meet the show's wait before its CPU time on a busy
@@ -339,6 +340,23 @@ class Sandbox(unittest.TestCase):
                     os.killpg(p.pid, signal.SIGKILL)
                     p.communicate()
 
+
+    def test_a_picture_too_large_for_the_memory_left(self):
+        # A decoder that says the largest picture follows, to a show whose
+        # memory a user's limit keeps under it: the show says it has no
+        # memory for it, rather than what became of the decoder it stopped
+        if sr.SANITIZE:
+            sr.skip(self, "the sanitizers' shadow memory is far over any such limit")
+        with sr.workdir() as d:
+            sr.picture(d)
+            sr.music(d, seconds=1)
+            limit = lambda: resource.setrlimit(resource.RLIMIT_DATA, (DATALIMIT, DATALIMIT))
+            p = subprocess.run([sr.BIN], cwd=d, preexec_fn=limit, capture_output=True, timeout=60 * sr.SLACK,
+                               env=sr.env(speed=SPEED, LD_PRELOAD=hostile(d, "picture", "largest"),
+                                          BRINDLEWOCK_PICTURENAME="galleri.jpg"))
+            self.assertEqual((p.returncode, p.stdout, p.stderr),
+                             (2, b"", b"brindlewock: galleri.jpg: no memory for what its decoder gave\n"))
+            self.assertEqual(leftover(d), [])
 
     def test_the_largest_picture_under_load_and_a_start_stopped_at_once(self):
         # An 8192 x 8192 picture is decoded and shown on a machine whose

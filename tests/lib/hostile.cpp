@@ -27,6 +27,7 @@
 //   zero       says a picture of 0 x 2 follows, and sends that
 //   tall       says an 8192 x 8193 picture follows, in as many bytes
 //   gib        says a gibibyte of samples follows (or of a picture)
+//   largest    says an 8192 x 8192 picture follows, and waits
 //   key, ones, overlap
 //              answers with a paletted surface whose colour key is past its
 //              palette, or a 32-bit one whose masks are all ones or overlap,
@@ -279,6 +280,9 @@ static bool misbehave(const char *decoder)
 		forever();
 	} else if (!strcmp(how, "tall")) {
 		head(8 + 8 + (uint64_t)maxside * (maxside + 1) * 4, want, maxside, maxside + 1);
+		forever();
+	} else if (!strcmp(how, "largest")) {
+		head(8 + 8 + (uint64_t)maxside * maxside * 4, want, maxside, maxside);
 		forever();
 	} else if (!strcmp(how, "gib")) {
 		head(8 + (want == saidpicture ? 8 : 0) + ((uint64_t)1 << 30), want, 16384, 16384);

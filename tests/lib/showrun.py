@@ -3,7 +3,6 @@ dummy drivers, on a fast clock, or in a real window under Xvfb; makes the
 files it reads and waits on what it does."""
 import array
 import contextlib
-import ctypes
 import glob
 import math
 import os
@@ -18,6 +17,7 @@ import wave
 BUILDDIR = os.environ.get("BUILDDIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 BIN = os.path.abspath(os.path.join(BUILDDIR, "brindlewock"))
 SPY = os.path.abspath(os.path.join(BUILDDIR, "tests", "libspy.so"))
+MKSTILL = os.path.abspath(os.path.join(BUILDDIR, "tools", "mkstill"))
 SANITIZE = os.environ.get("BRINDLEWOCK_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
 COMPAT = os.environ["SDLCOMPATDIR"]  # the build says where
 
@@ -27,13 +27,13 @@ def runtimes():
     LD_LIBRARY_PATH names to pick it (None: the one linked by default), and
     the reasons for those it lacks. Debian 12 links the classic library and
     keeps the SDL-2-based one in its own folder; from Debian 13 on, the
-    SDL-2-based one is the only one. The classic library calls itself
-    1.2.15, the SDL-2-based one 1.2.50 and up."""
-    class Version(ctypes.Structure):
-        _fields_ = [("major", ctypes.c_uint8), ("minor", ctypes.c_uint8), ("patch", ctypes.c_uint8)]
-    linked = ctypes.CDLL("libSDL-1.2.so.0").SDL_Linked_Version
-    linked.restype = ctypes.POINTER(Version)
-    if linked().contents.patch >= 50:
+    SDL-2-based one is the only one. Which one a program links by default
+    the show's own test of it says, through tools/mkstill."""
+    e = {k: v for k, v in os.environ.items() if k not in ("LD_LIBRARY_PATH", "LD_PRELOAD", "FAKETIME")}
+    e["ASAN_OPTIONS"] = "verify_asan_link_order=0:detect_leaks=0"
+    linked = subprocess.run([MKSTILL, "--runtime"], env=e, capture_output=True, text=True, check=True,
+                            timeout=120).stdout.strip()
+    if linked == "compat":
         return {"compat": None}, {"classic": "the classic SDL 1.2 runtime is not installed: this release "
                                   "ships only the SDL-2-based one"}
     if os.path.isdir(COMPAT):
