@@ -13,7 +13,10 @@
 // names a folder in which no program that the spy is preloaded into may make
 // a folder (EACCES), as a read-only /tmp would refuse, without the user
 // namespace that mounting one takes. SPY_NOREAD names a path that no such
-// program may open (EACCES), as root can open any file.
+// program may open (EACCES), as root can open any file. With SPY_STOPVIDEO
+// set, the show stops itself (SIGSTOP) as it asks for its video mode, SDL
+// started and its display open, so that a test can take the display away
+// there.
 #include <SDL.h>
 #include <SDL_image.h>
 #include <SDL_mixer.h>
@@ -151,6 +154,8 @@ void SDL_Quit(void)
 
 SDL_Surface *SDL_SetVideoMode(int w, int h, int bpp, Uint32 flags)
 {
+	if (fromshow(RET) && getenv("SPY_STOPVIDEO"))
+		raise(SIGSTOP);
 	SDL_Surface *r = real<SDL_Surface *(*)(int, int, int, Uint32)>("SDL_SetVideoMode")(w, h, bpp, flags);
 	if (fromshow(RET)) {
 		say("SDL_SetVideoMode %d %d %d 0x%x -> %s", w, h, bpp, flags, r ? "screen" : "null");
